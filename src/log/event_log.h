@@ -1,0 +1,67 @@
+// The event log: one application-wide ring of records that every subsystem writes
+// to and the results display and the log export read.
+#pragma once
+#include <cstdint>
+#include <mutex>
+
+namespace LogCategory {
+enum : uint32_t {
+  Information = 0,
+  Loopback = 1,
+  Benchmark = 2,
+  Error = 3,
+  Diagnostics = 4,
+  FileOp = 5,
+  Results = 6,
+  MinorError = 7,
+  Pass = 8,
+};
+}  // namespace LogCategory
+
+// Names blank-padded to 11 characters, indexed by category 0..8.
+extern const char16_t* const LogCategoryNames[9];
+
+class Logger {
+ public:
+  static constexpr int32_t kCapacity = 300001;
+  static constexpr int32_t kTextChars = 300;
+
+  Logger();
+  virtual ~Logger();
+  Logger(const Logger&) = delete;
+  Logger& operator=(const Logger&) = delete;
+
+  void AddRecord(const char16_t* text, uint32_t category);
+  void Clear();
+  // Non-negative index: from the oldest (0); negative: from the newest (-1).
+  const char16_t* GetRecord(int32_t index, uint32_t* category, int64_t* time);
+  uint32_t RecordCount();
+
+  // The log's one lock; AddRecord, Clear and GetRecord are called under it by the
+  // free functions below and by readers.
+  std::mutex& Lock() { return lock_; }
+
+ private:
+  int32_t capacity_;
+  char16_t* texts_;
+  uint32_t* categories_;
+  int64_t* times_;
+  int32_t head_;
+  int32_t tail_;
+  int32_t count_;
+  std::mutex lock_;
+};
+
+// The application's one log (created by the main dialog's set-up; tests create their
+// own). Null until then: LogEvent on a null log does nothing.
+extern Logger* LogRecord;
+
+// Adds a record under the lock, then runs the "record added" hook (the results display
+// installs it to rescroll and repaint the log lines) on the calling thread.
+void LogEvent(const char16_t* text, uint32_t category);
+// printf-style formats with one argument, formatted into 300 characters.
+void LogEventNumber(const char16_t* format, int32_t value, uint32_t category);
+void LogEventText(const char16_t* format, const char16_t* text, uint32_t category);
+
+using LogRecordAddedHook = void (*)();
+void SetLogRecordAddedHook(LogRecordAddedHook hook);  // nullptr: nothing happens
