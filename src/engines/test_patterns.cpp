@@ -1,0 +1,66 @@
+#include "engines/test_patterns.h"
+
+#include "engines/test_config.h"
+#include "engines/test_stats.h"
+#include "log/event_log.h"
+#include "platform/text.h"
+
+namespace {
+
+// The classic C-library generator, so random buffers match those of earlier versions
+// byte for byte.
+class PatternRandom {
+ public:
+  uint32_t Next() {
+    state_ = state_ * 214013u + 2531011u;
+    return (state_ >> 16) & 0x7FFF;
+  }
+
+ private:
+  uint32_t state_ = 1;
+};
+
+constexpr int32_t kLoggedMismatches = 10;
+
+}  // namespace
+
+void FillTestPattern(int32_t length, uint8_t* buffer) {
+  PatternRandom random;
+  if (length <= 0 || buffer == nullptr) return;
+  switch (TestConfig.Pattern) {
+    case TestConfigRecord::Incrementing:
+      for (int32_t i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(i);
+      break;
+    case TestConfigRecord::Random:
+      for (int32_t i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(random.Next());
+      break;
+    case TestConfigRecord::Constant:
+      for (int32_t i = 0; i < length; ++i) buffer[i] = TestConfig.ConstantValue;
+      break;
+    default:
+      break;
+  }
+}
+
+int32_t VerifyLoopbackData(const uint8_t* received, const uint8_t* transmitted, int32_t bytesRead) {
+  if (received == nullptr || transmitted == nullptr) return 0;
+  const bool verbose = TestConfig.VerboseLogging != 0;
+  int32_t mismatches = 0;
+  for (int32_t i = 0; i < bytesRead; ++i) {
+    if (received[i] == transmitted[i]) continue;
+    if (verbose && mismatches < kLoggedMismatches) {
+      LogEvent(Format16("Byte verification error: Received value %d, Expected value %d",
+                        received[i], transmitted[i])
+                   .c_str(),
+               LogCategory::Error);
+    }
+    ++mismatches;
+  }
+  if (mismatches > 0) {
+    LogEvent(Format16("USB 3.0 data transfer error: %d of %d bytes incorrect.", mismatches,
+                      static_cast<int>(TestStats.TransferSize.load()))
+                 .c_str(),
+             LogCategory::Error);
+  }
+  return mismatches;
+}

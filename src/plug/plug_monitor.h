@@ -1,0 +1,46 @@
+// Flags and buffers shared with the plug display monitor thread, and the record of
+// the configuration last sent to the plug.
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "plug/plug_requests.h"
+
+// Cleared by the engines for the length of a run: the monitor leaves the plug alone.
+extern std::atomic<bool> MonitorMayRun;
+// Set by the monitor while a test runs; the display reads it.
+extern std::atomic<bool> MonitorPaused;
+// The display endpoint must be looked up again (plug reselected or removed).
+extern std::atomic<bool> MonitorReconnect;
+// Cleared by the exit sequence; the monitor thread ends when it sees it clear.
+extern std::atomic<bool> AppRunning;
+// A configuration was sent and the plug is expected to leave and come back.
+extern std::atomic<bool> ReenumerationPending;
+
+// 128 x 64 pixels, 1 bit each: 64 rows of 16 bytes, first row first.
+constexpr size_t PLUG_DISPLAY_IMAGE_SIZE = 1024;
+using PlugDisplayBitmap = std::array<uint8_t, PLUG_DISPLAY_IMAGE_SIZE>;
+
+// The last display image; written by the monitor thread, painted by the window thread.
+class PlugDisplayImageStore {
+ public:
+  void Store(const PlugDisplayBitmap& image);
+  void Clear();  // all zero: no image could be read
+  PlugDisplayBitmap Load() const;
+
+ private:
+  mutable std::mutex lock_;
+  PlugDisplayBitmap image_{};
+};
+
+extern PlugDisplayImageStore PlugDisplayImage;
+
+// The last configuration block sent to any plug; zero until the first one. Window
+// thread only.
+extern PlugConfigBlock LastSentPlugConfig;
+
+// Back to the state at start-up (tests).
+void ResetPlugMonitorState();

@@ -1,0 +1,103 @@
+#include "plug/plug_requests.h"
+
+#include <algorithm>
+
+#include "usb/driver_requests.h"
+
+namespace {
+
+uint8_t DataFlowCode(const TestConfigRecord& config) {
+  if (config.TestMode == TestConfigRecord::Loopback) return 0;
+  switch (config.BenchmarkMode) {
+    case TestConfigRecord::ReadOnly:
+      return 1;  // the plug sends
+    case TestConfigRecord::WriteOnly:
+      return 2;  // the plug receives
+    default:
+      return 3;  // both directions
+  }
+}
+
+uint32_t MaxPacketSize(const TestConfigRecord& config) {
+  switch (config.ConnectionType) {
+    case TestConfigRecord::FullSpeed:
+      return 64;
+    case TestConfigRecord::HighSpeed:
+      return config.EndpointType == TestConfigRecord::Isochronous ? 1024 : 512;
+    default:
+      return 1024;  // SuperSpeed; no other speed reaches the plug
+  }
+}
+
+constexpr std::string_view kFirmwareTag = "FW Version";
+constexpr std::string_view kFirmwareVersionTag = "FW Version V";
+
+}  // namespace
+
+PlugConfigBlock BuildPlugConfigBlock(const TestConfigRecord& config) {
+  const bool loopback = config.TestMode == TestConfigRecord::Loopback;
+  const bool bothDirections = config.BenchmarkMode == TestConfigRecord::ReadThenWrite ||
+                              config.BenchmarkMode == TestConfigRecord::ReadAndWrite;
+  // Kept to 16 bits, as the plug reads it.
+  const uint32_t bytesPerInterval =
+      (config.IsoPacketsPerInterval * config.BurstLength * MaxPacketSize(config)) & 0xFFFF;
+
+  PlugConfigBlock block{};
+  block[0] = DataFlowCode(config);
+  block[1] = static_cast<uint8_t>(config.EndpointType);
+  block[2] = config.InEndpointNumber;
+  block[3] = config.OutEndpointNumber;
+  block[4] = loopback ? 1 : config.BurstLength;
+  block[5] = config.PollingInterval;
+  block[6] = config.Reserved;
+  block[7] = config.IsoPacketsPerInterval;
+  PutLe16(&block[8], static_cast<uint16_t>(bytesPerInterval));
+  block[10] = static_cast<uint8_t>(config.ConnectionType);
+  block[11] = loopback ? 64 : 2;
+  uint32_t bufferSize;
+  if (loopback) {
+    bufferSize = 1024;
+  } else if (config.EndpointType == TestConfigRecord::Isochronous) {
+    bufferSize = bytesPerInterval;
+  } else {
+    bufferSize = bothDirections ? 0x6000 : 0xC000;
+  }
+  PutLe16(&block[12], static_cast<uint16_t>(bufferSize));
+  return block;
+}
+
+std::string_view PlugInfoText(const PlugInfoBuffer& buffer) {
+  const auto* text = reinterpret_cast<const char*>(buffer.data());
+  const auto* end = std::find(text, text + PLUG_INFO_LENGTH, '\0');
+  return std::string_view(text, static_cast<size_t>(end - text));
+}
+
+bool HasFirmwareVersion(std::string_view info) {
+  return info.find(kFirmwareTag) != std::string_view::npos;
+}
+
+std::optional<int32_t> ParseFirmwareNumber(std::string_view info) {
+  const size_t start = info.find(kFirmwareVersionTag);
+  if (start == std::string_view::npos) return std::nullopt;
+  // The digits are the 13th and 15th characters from the tag's start. When the text
+  // ends before them, or they are not digits, the version is unknown and counts as
+  // the oldest (0), so the user is told to update and the older commands are used.
+  const size_t major = start + kFirmwareVersionTag.size();
+  const size_t minor = major + 2;
+  if (minor >= info.size()) return 0;
+  const char majorDigit = info[major];
+  const char minorDigit = info[minor];
+  if (majorDigit < '0' || majorDigit > '9' || minorDigit < '0' || minorDigit > '9') return 0;
+  return 10 * (majorDigit - '0') + (minorDigit - '0');
+}
+
+std::vector<const char16_t*> SpeedListEntries(uint32_t speedCode) {
+  std::vector<const char16_t*> entries;
+  if (speedCode < TestConfigRecord::FullSpeed || speedCode > TestConfigRecord::SuperSpeed) {
+    return entries;
+  }
+  for (uint32_t type = speedCode; type >= TestConfigRecord::FullSpeed; --type) {
+    entries.push_back(ConnectionTypeNames[type]);
+  }
+  return entries;
+}
