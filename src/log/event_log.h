@@ -1,6 +1,7 @@
 // The event log: one application-wide ring of records that every subsystem writes
 // to and the results display and the log export read.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -26,20 +27,30 @@ class Logger {
   static constexpr int32_t kCapacity = 300001;
   static constexpr int32_t kTextChars = 300;
 
+  // Seconds since 1970 (UTC) stamped on each record; tests substitute a fixed clock.
+  using TimeSource = int64_t (*)();
+
   Logger();
   virtual ~Logger();
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
 
+  // AddRecord, Clear and GetRecord do not lock: call them with Lock() held.
   void AddRecord(const char16_t* text, uint32_t category);
   void Clear();
   // Non-negative index: from the oldest (0); negative: from the newest (-1).
+  // The text points into the ring and is only stable while Lock() is held: copy it
+  // out before releasing the lock.
   const char16_t* GetRecord(int32_t index, uint32_t* category, int64_t* time);
+  // Safe without the lock (the value may be stale by the time it is used).
   uint32_t RecordCount();
 
   // The log's one lock; AddRecord, Clear and GetRecord are called under it by the
   // free functions below and by readers.
   std::mutex& Lock() { return lock_; }
+
+  // nullptr restores the system clock.
+  void SetTimeSource(TimeSource source);
 
  private:
   int32_t capacity_;
@@ -48,7 +59,10 @@ class Logger {
   int64_t* times_;
   int32_t head_;
   int32_t tail_;
-  int32_t count_;
+  std::atomic<int32_t> count_;
+  // Slots below this one may hold text; Clear only needs to wipe that prefix.
+  int32_t slotsUsed_;
+  TimeSource timeSource_;
   std::mutex lock_;
 };
 
@@ -59,7 +73,8 @@ extern Logger* LogRecord;
 // Adds a record under the lock, then runs the "record added" hook (the results display
 // installs it to rescroll and repaint the log lines) on the calling thread.
 void LogEvent(const char16_t* text, uint32_t category);
-// printf-style formats with one argument, formatted into 300 characters.
+// printf-style formats with one argument, formatted into 300 characters. The format is
+// UTF-16 and %s takes UTF-16 text.
 void LogEventNumber(const char16_t* format, int32_t value, uint32_t category);
 void LogEventText(const char16_t* format, const char16_t* text, uint32_t category);
 

@@ -1,0 +1,20 @@
+// Saving the event log to a text file. The window layer's Save Log (with its save
+// dialog) and the automatic save after a test both end in WriteLogFile, so the two
+// write the same file.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class Logger;
+
+// Writes every record of the log, oldest first, to path (replacing the file). Returns
+// false when the file cannot be created; nothing else happens then. The log is only
+// read, one record at a time under its lock, so writers are never held up by the disk.
+bool WriteLogFile(Logger* log, std::u16string_view path);
+
+// "YYYYMMDD-hhmmss.txt" or "YYYYMMDD-hhmmss-<serial>.txt" for the local time of `now`
+// (seconds since 1970); at most the first 20 characters of the serial are used.
+std::u16string LogFileName(int64_t now, std::u16string_view serial);
+// The file name in the program's folder.
+std::u16string DefaultLogPath(int64_t now, std::u16string_view serial);
