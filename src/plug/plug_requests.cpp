@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "log/event_log.h"
+#include "platform/message_box.h"
+#include "platform/text.h"
+#include "plug/plug_selection.h"
 #include "usb/driver_requests.h"
 
 namespace {
@@ -28,6 +32,9 @@ uint32_t MaxPacketSize(const TestConfigRecord& config) {
       return 1024;  // SuperSpeed; no other speed reaches the plug
   }
 }
+
+// Versions below this one predate the current firmware.
+constexpr int32_t kCurrentFirmware = 22;
 
 constexpr std::string_view kFirmwareTag = "FW Version";
 constexpr std::string_view kFirmwareVersionTag = "FW Version V";
@@ -100,4 +107,21 @@ std::vector<const char16_t*> SpeedListEntries(uint32_t speedCode) {
     entries.push_back(ConnectionTypeNames[type]);
   }
   return entries;
+}
+
+bool CheckPlugInfo(const PlugInfoBuffer& buffer, void* owner) {
+  const std::string_view info = PlugInfoText(buffer);
+  if (!HasFirmwareVersion(info)) {
+    ShowMessageBox(owner, u"Firmware is not compatible, please update the firmware", u"Error",
+                   MB_OK | MB_ICONERROR);
+    return false;
+  }
+  LogEventText(u"Plug Info: %s", Widen8(info).c_str(), LogCategory::Information);
+  if (const std::optional<int32_t> number = ParseFirmwareNumber(info)) {
+    FirmwareNumber = *number;
+    if (*number < kCurrentFirmware) {
+      LogEvent(u"Firmware is old, please update to the latest firmware", LogCategory::Error);
+    }
+  }
+  return true;
 }

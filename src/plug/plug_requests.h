@@ -58,5 +58,11 @@ bool HasFirmwareVersion(std::string_view info);
 // "FW Version V".
 std::optional<int32_t> ParseFirmwareNumber(std::string_view info);
 
+// The check made when a plug is selected: without "FW Version" the user is told the
+// firmware is not compatible and the result is false. Otherwise the text is logged,
+// FirmwareNumber is set when the version can be found, and old firmware gets a
+// warning record (the plug is used all the same).
+bool CheckPlugInfo(const PlugInfoBuffer& buffer, void* owner = nullptr);
+
 // The connection-type entries the plug offers for its speed code, fastest first.
 std::vector<const char16_t*> SpeedListEntries(uint32_t speedCode);
