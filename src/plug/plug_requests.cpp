@@ -1,12 +1,15 @@
 #include "plug/plug_requests.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "log/event_log.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "plug/plug_selection.h"
 #include "usb/driver_requests.h"
+#include "usb/usb_device.h"
+#include "usb/usb_endpoint.h"
 
 namespace {
 
@@ -39,7 +42,61 @@ constexpr int32_t kCurrentFirmware = 22;
 constexpr std::string_view kFirmwareTag = "FW Version";
 constexpr std::string_view kFirmwareVersionTag = "FW Version V";
 
+constexpr uint32_t kLedPauseMs = 500;
+
+// The control endpoint's request fields are set and used in one go; a request from
+// another thread must not change them in between.
+std::mutex g_requestLock;
+
 }  // namespace
+
+uint32_t PlugSpeedCode = 0;
+
+bool IsPlugOpen() {
+  return PlugDevice != nullptr && PlugDevice->DeviceHandle != INVALID_DRIVER_HANDLE;
+}
+
+uint32_t SendPlugRequest(uint16_t command, uint32_t direction, void* buffer, uint32_t length) {
+  std::lock_guard<std::mutex> guard(g_requestLock);
+  if (!IsPlugOpen() || PlugDevice->ControlEndpoint == nullptr) return PLUG_NOT_OPEN;
+  UsbControlEndpoint* control = PlugDevice->ControlEndpoint;
+  control->Recipient = 0;    // device
+  control->RequestType = 2;  // vendor
+  control->RequestCode = 0;
+  control->RequestValue = command;
+  control->RequestIndex = 0;
+  // Longer than a control transfer can carry: the endpoint refuses it as it stands.
+  int32_t transferLength = length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
+  auto* data = static_cast<uint8_t*>(buffer);
+  const bool done = direction == PLUG_REQUEST_OUT ? control->ControlWrite(data, transferLength)
+                                                  : control->ControlRead(data, transferLength);
+  return done ? 1 : 0;
+}
+
+bool ReadPlugInfo(PlugInfoBuffer& buffer) {
+  buffer.fill(0);
+  const uint32_t result =
+      SendPlugRequest(PlugCommand::Info, PLUG_REQUEST_IN, buffer.data(), PLUG_INFO_TEXT_LENGTH);
+  buffer[PLUG_INFO_TEXT_LENGTH] = 0;
+  return result == 1;
+}
+
+uint32_t ReadPlugSpeedCode() {
+  uint8_t reply[4] = {};
+  if (SendPlugRequest(PlugCommand::Speed, PLUG_REQUEST_IN, reply, sizeof reply) == 1) {
+    PlugSpeedCode = GetLe32(reply);
+  }
+  return PlugSpeedCode;
+}
+
+void FlashLeds(PauseFunction pause) {
+  if (!IsPlugOpen()) return;
+  SendPlugRequest(PlugCommand::LedStep1, PLUG_REQUEST_OUT, nullptr, 0);
+  if (pause) pause(kLedPauseMs);
+  SendPlugRequest(PlugCommand::LedStep2, PLUG_REQUEST_OUT, nullptr, 0);
+  if (pause) pause(kLedPauseMs);
+  SendPlugRequest(PlugCommand::LedStep3, PLUG_REQUEST_OUT, nullptr, 0);
+}
 
 PlugConfigBlock BuildPlugConfigBlock(const TestConfigRecord& config) {
   const bool loopback = config.TestMode == TestConfigRecord::Loopback;
@@ -75,7 +132,7 @@ PlugConfigBlock BuildPlugConfigBlock(const TestConfigRecord& config) {
 
 std::string_view PlugInfoText(const PlugInfoBuffer& buffer) {
   const auto* text = reinterpret_cast<const char*>(buffer.data());
-  const auto* end = std::find(text, text + PLUG_INFO_LENGTH, '\0');
+  const auto* end = std::find(text, text + PLUG_INFO_TEXT_LENGTH, '\0');
   return std::string_view(text, static_cast<size_t>(end - text));
 }
 
