@@ -58,6 +58,10 @@ std::u16string DocumentsFolder() {
 }
 
 std::u16string TempFolder() {
+  // TMPDIR is taken as given, like the system's own temp-path lookup does; whether it
+  // can be written is for the caller to find out.
+  if (const char* dir = std::getenv("TMPDIR"); dir != nullptr && dir[0] == '/')
+    return Utf8ToUtf16(TrimSeparators(dir));
   std::error_code error;
   std::filesystem::path temp = std::filesystem::temp_directory_path(error);
   return Utf8ToUtf16(error ? std::string("/tmp") : TrimSeparators(temp.string()));

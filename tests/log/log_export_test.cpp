@@ -1,0 +1,164 @@
+#include "log/log_export.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "log/event_log.h"
+#include "log/log_test_support.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr int64_t kFriday = 1614953229;    // Fri Mar  5 14:07:09 2021 UTC
+constexpr int64_t kSaturday = 1615000000;  // Sat Mar  6 03:06:40 2021 UTC
+
+std::atomic<int64_t> g_now{kFriday};
+int64_t TestClock() {
+  return g_now.load();
+}
+
+std::u16string U16(const std::filesystem::path& path) {
+  return Utf8ToUtf16(path.string());
+}
+
+class LogExport : public ::testing::Test {
+ protected:
+  LogExport() {
+    g_now = kFriday;
+    log_.SetTimeSource(&TestClock);
+  }
+  UtcZone zone_;
+  ScratchFolder folder_;
+  Logger log_;
+};
+
+const char kHeader[] =
+    "QUORVALE Tarnwick Log file\r\n"
+    "==========================\r\n";
+
+}  // namespace
+
+TEST_F(LogExport, EmptyLogWritesHeaderCountAndEmptyLine) {
+  const auto path = folder_.path() / "empty.txt";
+  ASSERT_TRUE(WriteLogFile(&log_, U16(path)));
+  EXPECT_EQ(ReadWholeFile(path), std::string(kHeader) + "Number of records logged: 0\r\n\r\n");
+}
+
+TEST_F(LogExport, WritesEveryRecordByteForByte) {
+  log_.AddRecord(u"Loopback test started", LogCategory::Loopback);
+  log_.AddRecord(u"Caf\u00E9 \u20AC5\tok", LogCategory::Information);
+  log_.AddRecord(u"All done", LogCategory::Pass);
+  g_now = kSaturday;
+  log_.AddRecord(u"odd   category", 12);
+  log_.AddRecord(u"Delete me", LogCategory::MinorError);
+
+  const auto path = folder_.path() / "log.txt";
+  WriteWholeFile(path, "an older, longer file that must be replaced entirely\n\n\n\n\n\n\n\n");
+  ASSERT_TRUE(WriteLogFile(&log_, U16(path)));
+  EXPECT_EQ(ReadWholeFile(path),
+            std::string(kHeader) +
+                "Number of records logged: 5\r\n"
+                "\r\n"
+                "Fri Mar  5 14:07:09 2021: Loopback   - Loopback test started\r\n"
+                "Fri Mar  5 14:07:09 2021: Information- Caf\xE9 ?5 ok\r\n"
+                "Fri Mar  5 14:07:09 2021: PASS       - All done\r\n"
+                "Sat Mar  6 03:06:40 2021: ERROR      - odd   category\r\n"
+                "Sat Mar  6 03:06:40 2021: Minor Error- Delete me\r\n");
+}
+
+TEST_F(LogExport, SavingLeavesTheLogAsItWas) {
+  for (int i = 0; i < 3; ++i) log_.AddRecord(u"kept", LogCategory::Results);
+  ASSERT_TRUE(WriteLogFile(&log_, U16(folder_.path() / "a.txt")));
+  EXPECT_EQ(log_.RecordCount(), 3u);
+  uint32_t category = 0;
+  ASSERT_NE(log_.GetRecord(0, &category, nullptr), nullptr);
+  EXPECT_EQ(std::u16string(log_.GetRecord(-1, nullptr, nullptr)), u"kept");
+  EXPECT_EQ(category, LogCategory::Results);
+}
+
+TEST_F(LogExport, UnwritablePathWritesNothingAndReturns) {
+  log_.AddRecord(u"precious", LogCategory::Error);
+  const auto blocker = folder_.path() / "not-a-folder";
+  WriteWholeFile(blocker, "x");
+  EXPECT_FALSE(WriteLogFile(&log_, U16(blocker / "log.txt")));
+  EXPECT_FALSE(WriteLogFile(&log_, U16(folder_.path() / "missing" / "log.txt")));
+  EXPECT_FALSE(WriteLogFile(&log_, u""));
+  EXPECT_FALSE(WriteLogFile(nullptr, U16(folder_.path() / "no-log.txt")));
+  EXPECT_FALSE(std::filesystem::exists(folder_.path() / "no-log.txt"));
+  EXPECT_EQ(ReadWholeFile(blocker), "x");
+  EXPECT_EQ(log_.RecordCount(), 1u);
+  EXPECT_EQ(std::u16string(log_.GetRecord(0, nullptr, nullptr)), u"precious");
+}
+
+TEST_F(LogExport, RecordsAddedDuringTheSaveAfterTheCountAreLeftOut) {
+  for (int i = 0; i < 2000; ++i) {
+    std::u16string text = Utf8ToUtf16("before " + std::to_string(i));
+    log_.AddRecord(text.c_str(), LogCategory::Benchmark);
+  }
+  LogRecord = &log_;
+  std::atomic<bool> stop{false};
+  std::thread writer([&stop] {
+    for (int i = 0; !stop.load(); ++i) {
+      std::u16string text = Utf8ToUtf16("during " + std::to_string(i));
+      LogEvent(text.c_str(), LogCategory::Loopback);
+    }
+  });
+  const auto path = folder_.path() / "busy.txt";
+  const bool written = WriteLogFile(&log_, U16(path));
+  stop = true;
+  writer.join();
+  LogRecord = nullptr;
+  ASSERT_TRUE(written);
+
+  // The file says how many records it holds, holds exactly those, and they are the
+  // log's oldest records in order.
+  std::istringstream in(ReadWholeFile(path));
+  std::string line;
+  for (int i = 0; i < 2; ++i) std::getline(in, line);
+  std::getline(in, line);
+  ASSERT_EQ(line.rfind("Number of records logged: ", 0), 0u);
+  const int count = std::stoi(line.substr(26));
+  EXPECT_GE(count, 2000);
+  std::getline(in, line);
+  EXPECT_EQ(line, "\r");
+  int lines = 0;
+  while (std::getline(in, line)) {
+    ASSERT_LT(lines, count);
+    const char16_t* record = log_.GetRecord(lines, nullptr, nullptr);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(line.substr(39), Utf16ToUtf8(record) + "\r");
+    ++lines;
+  }
+  EXPECT_EQ(lines, count);
+}
+
+TEST_F(LogExport, DefaultNamesCarryStampAndSerial) {
+  EXPECT_EQ(LogFileName(kFriday, u"ABC123"), u"20210305-140709-ABC123.txt");
+  EXPECT_EQ(LogFileName(kFriday, u""), u"20210305-140709.txt");
+  EXPECT_EQ(LogFileName(kSaturday, u"123456789012345678901234"),
+            u"20210306-030640-12345678901234567890.txt");
+  EXPECT_EQ(LogFileName(kFriday, u"AB/12"), u"20210305-140709-AB_12.txt");
+  EXPECT_EQ(LogFileName(kFriday, std::u16string(u"\0junk", 5)), u"20210305-140709.txt");
+
+  const auto exe = std::filesystem::canonical("/proc/self/exe");
+  EXPECT_EQ(ProgramFolder(), U16(exe.parent_path()));
+  EXPECT_EQ(DefaultLogPath(kFriday, u"ABC123"),
+            U16(exe.parent_path() / "20210305-140709-ABC123.txt"));
+}
+
+TEST_F(LogExport, DefaultPathIsWritableThroughTheSameWriter) {
+  log_.AddRecord(u"auto", LogCategory::Pass);
+  // The automatic save lands in the program's folder; use a serial unique to this run.
+  const std::u16string serial = Utf8ToUtf16("T" + std::to_string(getpid()));
+  const std::u16string path = DefaultLogPath(kFriday, serial);
+  ASSERT_TRUE(WriteLogFile(&log_, path));
+  const std::filesystem::path native = NativePath(path);
+  EXPECT_NE(ReadWholeFile(native).find("PASS       - auto\r\n"), std::string::npos);
+  std::filesystem::remove(native);
+}
