@@ -1,0 +1,172 @@
+// A scripted driver port for tests: one device-interface class with any number of
+// paths, one device behind every handle, answers set up front, every request recorded.
+//
+//   FakePort port;                       // installs itself (SetDriverPort), restores on exit
+//   port.Paths = {"\\\\?\\usb#plug0"};   // present interfaces, index order
+//   port.DeviceDescriptor = {...};       // GET_DESCRIPTOR answers, by descriptor type
+//   port.ConfigSets[0] = {...};  port.BosSet = {...};  port.StringSets[2] = {...};
+//   port.AltSetting = 1;  port.Speed = DRIVER_SPEED_SUPER;
+//   port.QueueAnswer(0x81, FakePort::Answer::Pending());   // next transfer on 0x81
+//   ... drive UsbDevice / UsbEndpoint ...
+//   port.RequestsWithCode(IOCTL_DIRECT_TRANSFER)            // what was sent
+//
+// Descriptor reads are the synchronous endpoint-0 requests with bRequest 6; the answer
+// is the first wLength bytes of the scripted set (fewer when the set is shorter, which
+// the device sees as a short answer), a missing set is refused with
+// ERROR_GEN_FAILURE. Every other transfer (endpoint-0 overlapped, buffered, direct) is
+// answered from the queue of its endpoint address, or by DefaultAnswer when the queue
+// is empty. A pending answer keeps the request until CompletePending() or an abort
+// request for its endpoint address, which completes it with ERROR_OPERATION_ABORTED.
+//
+// Thread-safe: requests may come from several threads and completions may be driven
+// from the test thread.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/driver_port.h"
+#include "usb/driver_requests.h"
+
+class FakePort : public DriverPort {
+ public:
+  // How one transfer request is answered.
+  struct Answer {
+    enum class Kind { Complete, Pending, Refuse };
+    Kind How = Kind::Complete;
+    uint32_t Error = 0;         // Refuse: the error returned; Complete/Pending: the record status
+    uint32_t NtStatus = 0;      // written into the request block
+    uint32_t UsbdStatus = 0;    // written into the request block
+    std::vector<uint8_t> Data;  // device-to-host data; fewer bytes than asked is a short read
+    std::vector<IsoPacketResult> Packets;  // written at the packet-record offset
+    int64_t Bytes = -1;  // reported byte count; -1: what the request naturally moved
+
+    static Answer Completed() { return {}; }
+    static Answer Pending() {
+      Answer a;
+      a.How = Kind::Pending;
+      return a;
+    }
+    static Answer Refused(uint32_t error) {
+      Answer a;
+      a.How = Kind::Refuse;
+      a.Error = error;
+      return a;
+    }
+    static Answer WithData(std::vector<uint8_t> data) {
+      Answer a;
+      a.Data = std::move(data);
+      return a;
+    }
+  };
+
+  // One request as the program sent it.
+  struct Request {
+    DriverHandle Handle = INVALID_DRIVER_HANDLE;
+    uint32_t Code = 0;
+    std::vector<uint8_t> Input;  // copy of the input bytes at the time of the call
+    uint32_t InLength = 0;
+    uint32_t OutLength = 0;
+    bool Overlapped = false;
+    std::vector<uint8_t> OutData;  // host-to-device data of a transfer (what the device got)
+  };
+
+  explicit FakePort(bool install = true);
+  ~FakePort() override;
+  FakePort(const FakePort&) = delete;
+  FakePort& operator=(const FakePort&) = delete;
+
+  // --- script (set before the code under test runs, or under no concurrent use) ---
+  std::vector<std::string> Paths;           // present device interfaces
+  uint32_t ClassDevicesError = 0;           // non-zero: GetClassDevices fails with it
+  std::map<uint32_t, uint32_t> PathErrors;  // interface index -> error instead of a path
+  uint32_t OpenError = 0;                   // non-zero: Open fails with it
+  uint32_t CloseError = 0;                  // non-zero: Close fails with it
+  uint32_t ClassNotifyError = 0;            // non-zero: class registration fails
+  uint32_t HandleNotifyError = 0;           // non-zero: handle registration fails
+  uint32_t UnregisterError = 0;             // non-zero: unregistration fails
+
+  std::vector<uint8_t> DeviceDescriptor;               // type 1
+  std::map<uint8_t, std::vector<uint8_t>> ConfigSets;  // type 2, by index
+  std::map<uint8_t, std::vector<uint8_t>> StringSets;  // type 3, by index (0 = languages)
+  std::vector<uint8_t> BosSet;                         // type 15; empty = refused
+  uint32_t DescNtStatus = 0;                           // written into descriptor answers
+  uint32_t DescUsbdStatus = 0;
+
+  int AltSetting = 0;  // current alternate setting
+  uint32_t Speed = DRIVER_SPEED_HIGH;
+  uint8_t BusAddress = 5;
+  uint32_t DriverRevision = 0x00010203;
+  uint32_t UsbdiRevision = 0x00000600;
+  std::string DeviceName = "fake-device";
+  std::string FriendlyName = "Fake Device";
+  // Request code -> error: every request with that code is refused.
+  std::map<uint32_t, uint32_t> FailCodes;
+  // Request codes whose synchronous answer reports one byte fewer than asked.
+  std::set<uint32_t> ShortCodes;
+  // The abort request itself answers pending (after completing the endpoint's
+  // requests) instead of completing at once.
+  bool AbortAnswersPending = false;
+
+  Answer DefaultAnswer;
+  void QueueAnswer(uint8_t endpointAddress, Answer answer);
+
+  // --- inspection and control ---
+  std::vector<Request> Requests() const;
+  std::vector<Request> RequestsWithCode(uint32_t code) const;
+  void ClearRequests();
+  size_t PendingCount() const;
+  // Completes up to count pending requests, oldest first, with their scripted answers.
+  void CompletePending(size_t count = SIZE_MAX);
+  size_t OpenHandleCount() const;
+  size_t RegistrationCount() const;
+
+  // --- DriverPort ---
+  std::unique_ptr<DeviceInterfaceSet> GetClassDevices(const Guid& interfaceClass,
+                                                      uint32_t* error) override;
+  DriverHandle Open(const std::string& path, uint32_t* error) override;
+  bool Close(DriverHandle handle, uint32_t* error) override;
+  bool IoControl(DriverHandle handle, uint32_t code, const void* in, uint32_t inLength, void* out,
+                 uint32_t outLength, uint32_t* bytesReturned, Overlapped* record,
+                 uint32_t* error) override;
+  NotifyHandle RegisterClassNotification(const Guid& interfaceClass,
+                                         DeviceNoticeRecipient* recipient,
+                                         uint32_t* error) override;
+  NotifyHandle RegisterHandleNotification(DriverHandle handle, DeviceNoticeRecipient* recipient,
+                                          uint32_t* error) override;
+  bool UnregisterNotification(NotifyHandle registration, uint32_t* error) override;
+
+ private:
+  struct Call {
+    uint32_t Code = 0;
+    uint8_t* Block = nullptr;  // the request block (in == out for buffered and endpoint 0)
+    uint32_t BlockLength = 0;
+    uint8_t* Data = nullptr;  // the caller's buffer of a direct transfer
+    uint32_t DataLength = 0;
+    uint8_t Endpoint = 0;
+    Overlapped* Record = nullptr;
+    Answer Reply;
+    size_t RequestIndex = 0;
+  };
+
+  bool SyncRequest(uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+                   uint32_t* bytes, uint32_t* error);
+  bool DescriptorRequest(uint8_t* block, uint32_t length, uint32_t* bytes, uint32_t* error);
+  // Applies the answer to the call's block and buffer; returns the byte count.
+  uint32_t Fill(Call& call);
+  void Finish(Call& call, uint32_t status, uint32_t bytes);
+
+  mutable std::mutex lock_;
+  std::map<uint8_t, std::deque<Answer>> answers_;
+  std::vector<Request> requests_;
+  std::deque<Call> pending_;
+  std::set<DriverHandle> openHandles_;
+  std::set<NotifyHandle> registrations_;
+  DriverHandle nextHandle_ = 0x100;
+  NotifyHandle nextRegistration_ = 0x1000;
+  bool installed_;
+};
