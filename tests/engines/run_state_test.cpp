@@ -25,16 +25,4 @@ TEST(RunStateTest, SharedTextIsReadWholeWhileAnotherThreadWritesIt) {
   EXPECT_EQ(StatusText.Get(), shortText);
 }
 
-TEST(RunStateTest, ResetReturnsToStartUpState) {
-  TestStopped = true;
-  RunningTestThreads = 3;
-  StatusText.Set(u"BENCHMARK test - Complete");
-  DeviceLabel.Set(u"Device: Plug-0");
-  ResetRunState();
-  EXPECT_FALSE(TestStopped);
-  EXPECT_EQ(RunningTestThreads, 0);
-  EXPECT_TRUE(StatusText.Get().empty());
-  EXPECT_TRUE(DeviceLabel.Get().empty());
-}
-
 }  // namespace

@@ -110,16 +110,4 @@ TEST_F(StatsTest, RateLinesHaveOneShape) {
   EXPECT_EQ(Utf16ToUtf8(FormatRateLine(u"x ", 7.8125)), "x 7.8 Mb/s (1.0 MB/s)");
 }
 
-TEST_F(StatsTest, ResetClearsCountersAndFigures) {
-  TestStats.TotalErrors = 5;
-  TestStats.PublishedMaxRate = 12.5f;
-  TestStats.ReadBlockBytes = 4096;
-  TestStats.ElapsedSeconds = 99;
-  ResetTestStats();
-  EXPECT_EQ(TestStats.TotalErrors, 0);
-  EXPECT_EQ(TestStats.PublishedMaxRate, 0.0f);
-  EXPECT_EQ(TestStats.ReadBlockBytes, 0);
-  EXPECT_EQ(TestStats.ElapsedSeconds, 0);
-}
-
 }  // namespace

@@ -15,20 +15,6 @@ TEST(PlugStateTest, DevicePathPrefixNamesThePlugsIds) {
                 "the expectation above spells out these ids");
 }
 
-TEST(PlugStateTest, MonitorFlagsStartAsTheMonitorExpects) {
-  MonitorMayRun = false;
-  AppRunning = false;
-  ReenumerationPending = true;
-  LastSentPlugConfig[3] = 9;
-  ResetPlugMonitorState();
-  EXPECT_TRUE(MonitorMayRun);
-  EXPECT_FALSE(MonitorPaused);
-  EXPECT_TRUE(MonitorReconnect);
-  EXPECT_TRUE(AppRunning);
-  EXPECT_FALSE(ReenumerationPending);
-  EXPECT_EQ(LastSentPlugConfig, PlugConfigBlock{});
-}
-
 TEST(PlugStateTest, DisplayImageIsNeverSeenHalfWritten) {
   ResetPlugMonitorState();
   PlugDisplayBitmap dark, light;
