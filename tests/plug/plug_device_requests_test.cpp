@@ -1,0 +1,197 @@
+// Plug requests as they reach the bus: a real UsbDevice opened on the scripted port.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/win_error.h"
+#include "plug/plug_requests.h"
+#include "plug/plug_selection.h"
+#include "usb/descriptor_sets.h"
+#include "usb/driver_requests.h"
+#include "usb/fake_port.h"
+#include "usb/plug_ids.h"
+#include "usb/usb_device.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+namespace td = TestDescriptors;
+
+namespace {
+
+struct VendorRequest {
+  uint8_t bmRequestType;
+  uint8_t bRequest;
+  uint16_t wValue;
+  uint16_t wIndex;
+  uint16_t wLength;
+  std::vector<uint8_t> outData;
+};
+
+class PlugDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port_.Paths = {"\\\\?\\usb#vid_1209&pid_000a#SER1#{guid}"};
+    port_.DeviceDescriptor = td::Device(0x0200, 64, 1);
+    port_.ConfigSets[0] = td::Config(
+        1, {td::Interface(0, 0, 2), td::Endpoint(0x81, 2, 512), td::Endpoint(0x01, 2, 512)});
+    port_.StringSets[0] = td::Languages({0x0409});
+    port_.StringSets[3] = td::String(u"SER1");
+    device_ = std::make_unique<UsbDevice>(nullptr, PLUG_INTERFACE_CLASS, false);
+    ASSERT_TRUE(device_->Open(0));
+    ASSERT_NE(device_->ControlEndpoint, nullptr);
+    PlugDevice = device_.get();
+    port_.ClearRequests();
+    PlugSpeedCode = 0;
+  }
+  void TearDown() override {
+    PlugDevice = nullptr;
+    PlugSpeedCode = 0;
+  }
+
+ public:
+  // The vendor requests that went over endpoint 0, in order.
+  std::vector<VendorRequest> VendorRequests() const {
+    std::vector<VendorRequest> found;
+    for (const FakePort::Request& request : port_.RequestsWithCode(IOCTL_EP0_TRANSFER)) {
+      if (request.Input.size() < DRIVER_TRANSFER_BLOCK_SIZE) continue;
+      const DriverTransferBlock block = ReadDriverTransferBlock(request.Input.data());
+      if ((block.bmRequestType & 0x60) != 0x40) continue;  // not a vendor request
+      found.push_back({block.bmRequestType, block.bRequest, block.wValue, block.wIndex,
+                       block.wLength, request.OutData});
+    }
+    return found;
+  }
+  std::vector<uint16_t> Commands() const {
+    std::vector<uint16_t> commands;
+    for (const VendorRequest& request : VendorRequests()) commands.push_back(request.wValue);
+    return commands;
+  }
+
+ protected:
+  FakePort port_;
+  std::unique_ptr<UsbDevice> device_;
+};
+
+TEST_F(PlugDeviceTest, OutRequestCarriesCommandAndData) {
+  const PlugConfigBlock block = BuildPlugConfigBlock(TestConfigRecord{});
+  PlugConfigBlock copy = block;
+
+  EXPECT_EQ(SendPlugRequest(PlugCommand::Configure, PLUG_REQUEST_OUT, copy.data(), 14), 1u);
+
+  const auto requests = VendorRequests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].bmRequestType, 0x40);
+  EXPECT_EQ(requests[0].bRequest, 0);
+  EXPECT_EQ(requests[0].wValue, 0x0002);
+  EXPECT_EQ(requests[0].wIndex, 0);
+  EXPECT_EQ(requests[0].wLength, 14);
+  EXPECT_EQ(requests[0].outData, std::vector<uint8_t>(block.begin(), block.end()));
+}
+
+TEST_F(PlugDeviceTest, InRequestReadsTheReply) {
+  port_.QueueAnswer(0, FakePort::Answer::WithData({0x03, 0x00, 0x00, 0x00}));
+
+  EXPECT_EQ(ReadPlugSpeedCode(), 3u);
+
+  const auto requests = VendorRequests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].bmRequestType, 0xC0);
+  EXPECT_EQ(requests[0].bRequest, 0);
+  EXPECT_EQ(requests[0].wValue, 0x0009);
+  EXPECT_EQ(requests[0].wIndex, 0);
+  EXPECT_EQ(requests[0].wLength, 4);
+  // Any direction other than OUT reads.
+  port_.QueueAnswer(0, FakePort::Answer::WithData({0x01}));
+  uint8_t reply = 0;
+  EXPECT_EQ(SendPlugRequest(0x1234, 7, &reply, 1), 1u);
+  EXPECT_EQ(reply, 0x01);
+  EXPECT_EQ(VendorRequests().back().bmRequestType, 0xC0);
+  EXPECT_EQ(VendorRequests().back().wValue, 0x1234);
+}
+
+TEST_F(PlugDeviceTest, FailedSpeedReadKeepsThePreviousCode) {
+  port_.QueueAnswer(0, FakePort::Answer::WithData({0x02, 0x00, 0x00, 0x00}));
+  ASSERT_EQ(ReadPlugSpeedCode(), 2u);
+  port_.QueueAnswer(0, FakePort::Answer::Refused(ERROR_GEN_FAILURE));
+  EXPECT_EQ(ReadPlugSpeedCode(), 2u);
+  port_.QueueAnswer(0, FakePort::Answer::Refused(ERROR_GEN_FAILURE));
+  uint8_t reply[4];
+  EXPECT_EQ(SendPlugRequest(PlugCommand::Speed, PLUG_REQUEST_IN, reply, 4), 0u);
+}
+
+TEST_F(PlugDeviceTest, InformationReadIsTerminatedAndAFailedOneIsEmpty) {
+  std::string text = "Tarnwick FW Version V2.3 HW V1";
+  text.resize(40, 'Z');  // the plug offers more than asked for
+  port_.QueueAnswer(0, FakePort::Answer::WithData(std::vector<uint8_t>(text.begin(), text.end())));
+  PlugInfoBuffer buffer;
+  buffer.fill(0xEE);
+
+  ASSERT_TRUE(ReadPlugInfo(buffer));
+  EXPECT_EQ(VendorRequests().back().wValue, 0x0050);
+  EXPECT_EQ(VendorRequests().back().wLength, 31);
+  EXPECT_EQ(buffer[31], 0);
+  EXPECT_EQ(PlugInfoText(buffer), text.substr(0, 31));
+  EXPECT_EQ(ParseFirmwareNumber(PlugInfoText(buffer)), 23);
+
+  port_.QueueAnswer(0, FakePort::Answer::Refused(ERROR_GEN_FAILURE));
+  EXPECT_FALSE(ReadPlugInfo(buffer));
+  EXPECT_EQ(PlugInfoText(buffer), "");
+  EXPECT_FALSE(HasFirmwareVersion(PlugInfoText(buffer)));
+}
+
+TEST_F(PlugDeviceTest, NothingIsSentWithoutAnOpenPlug) {
+  uint8_t data[4] = {};
+  ASSERT_TRUE(device_->CloseDevice());
+  EXPECT_FALSE(IsPlugOpen());
+  EXPECT_EQ(SendPlugRequest(PlugCommand::Speed, PLUG_REQUEST_IN, data, 4), 0xFFFFFFFFu);
+  PlugDevice = nullptr;
+  EXPECT_EQ(SendPlugRequest(PlugCommand::Configure, PLUG_REQUEST_OUT, data, 4), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadPlugSpeedCode(), 0u);
+  EXPECT_THAT(VendorRequests(), IsEmpty());
+}
+
+// FlashLeds takes a plain function for its pauses: record them beside the number of
+// commands already on the bus at that moment.
+const PlugDeviceTest* g_flashTest = nullptr;
+std::vector<std::string> g_flashEvents;
+
+class FlashLedsTest : public PlugDeviceTest {
+ protected:
+  void SetUp() override {
+    PlugDeviceTest::SetUp();
+    g_flashTest = this;
+    g_flashEvents.clear();
+  }
+  void TearDown() override {
+    g_flashTest = nullptr;
+    PlugDeviceTest::TearDown();
+  }
+
+ public:
+  static void RecordPause(uint32_t milliseconds) {
+    g_flashEvents.push_back("pause " + std::to_string(milliseconds) + " after " +
+                            std::to_string(g_flashTest->Commands().size()));
+  }
+};
+
+TEST_F(FlashLedsTest, ThreeCommandsWithHalfSecondPausesBetween) {
+  FlashLeds(&FlashLedsTest::RecordPause);
+  EXPECT_THAT(Commands(), ElementsAre(0x0001, 0x5501, 0x0301));
+  for (const VendorRequest& request : VendorRequests()) {
+    EXPECT_EQ(request.bmRequestType, 0x40);
+    EXPECT_EQ(request.wLength, 0);
+  }
+  EXPECT_THAT(g_flashEvents, ElementsAre("pause 500 after 1", "pause 500 after 2"));
+}
+
+TEST_F(FlashLedsTest, NoPlugNoFlash) {
+  PlugDevice = nullptr;
+  FlashLeds(&FlashLedsTest::RecordPause);
+  EXPECT_THAT(Commands(), IsEmpty());
+  EXPECT_THAT(g_flashEvents, IsEmpty());
+}
+
+}  // namespace
