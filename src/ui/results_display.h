@@ -1,0 +1,44 @@
+// The results display: the results box (two title bands, the rate gauge) and the
+// coloured event-log lines painted into the log panel, the log scroll bar, and the
+// mirror of the plug's own display.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "ui/window.h"
+
+class PlugDisplayImageStore;
+
+// What DrawResults repaints.
+enum : int32_t {
+  DRAW_ALL = 0,
+  DRAW_STATUS = 1,
+  DRAW_COUNTERS = 2,
+  DRAW_LOG = 3,
+  DRAW_GAUGE = 4,
+};
+
+// Written by whichever thread adds a record or scrolls.
+extern std::atomic<int32_t> LogLinesVisible;  // log lines that fit below the bands
+extern std::atomic<int32_t> LogScrollPos;     // record shown on the first log line
+extern std::atomic<int32_t> LogScrollRange;   // largest LogScrollPos
+
+// Background of a log line for a record category; white for unknown categories.
+ui::Colour LogCategoryColour(uint32_t category);
+
+// Paints into the log panel from any thread. speed (1 full, 2 high, other SuperSpeed)
+// only sets the gauge's scale.
+void DrawResults(ui::Window* logPanel, int32_t kind, int32_t speed);
+// Follows the record count: new range, the view kept at the end if it was there, the
+// scroll bar shown only when the log does not fit.
+void UpdateLogScrollBar();
+// A vertical scroll request: low 16 bits the scroll code, high 16 bits the thumb.
+void OnLogScroll(ui::Window* mainWindow, uint32_t request);
+// The plug's picture, or "Test in Progress" while the monitor is paused on a
+// connected plug.
+void BlitPlugDisplay(const PlugDisplayImageStore& image);
+
+// Steps after every new event-log record: rescroll to the newest record and repaint
+// the log lines. InstallLogDisplayHook makes the event log call it.
+void LogRecordAdded();
+void InstallLogDisplayHook();
