@@ -1,0 +1,133 @@
+#include "ui/main_dialog.h"
+
+#include <set>
+#include <thread>
+
+#include "ui_test_fixture.h"
+
+namespace {
+
+using namespace res;
+
+const std::set<int32_t> kTestingDisabled = {
+    IDC_START,           IDC_RESET_ALL,    IDC_EXIT,     IDC_DEVICE_LABEL,     IDC_DEVICE_LIST,
+    IDC_TEST_MODE_GROUP, IDC_SELECT_GROUP, IDC_LOOPBACK, IDC_BENCHMARK,        IDC_DURATION_LABEL,
+    IDC_DURATION_EDIT,   IDC_CONFIGURE,    IDC_SAVE_LOG, IDC_CONNECTION_LABEL, IDC_CONNECTION_LIST,
+    IDC_FLASH_LEDS};
+const std::set<int32_t> kIdleAlways = {IDC_RESET_ALL,     IDC_EXIT,         IDC_DEVICE_LABEL,
+                                       IDC_DEVICE_LIST,   IDC_SELECT_GROUP, IDC_DURATION_LABEL,
+                                       IDC_DURATION_EDIT, IDC_SAVE_LOG};
+const std::set<int32_t> kIdleWithPlug = {IDC_START,           IDC_CONFIGURE, IDC_TEST_MODE_GROUP,
+                                         IDC_LOOPBACK,        IDC_BENCHMARK, IDC_CONNECTION_LABEL,
+                                         IDC_CONNECTION_LIST, IDC_FLASH_LEDS};
+
+class ControlStateTest : public MainDialogFixture {
+ protected:
+  void SetAll(bool enabled) {
+    for (const ControlTemplate& control : FindDialogTemplate("TARNWICK")->controls) {
+      if (control.id != IDC_STATIC) main_->Control(control.id)->Enable(enabled);
+    }
+  }
+  std::set<int32_t> Enabled() {
+    std::set<int32_t> result;
+    for (const ControlTemplate& control : FindDialogTemplate("TARNWICK")->controls) {
+      if (control.id != IDC_STATIC && main_->Control(control.id)->IsEnabled()) {
+        result.insert(control.id);
+      }
+    }
+    return result;
+  }
+  std::set<int32_t> AllIds() {
+    SetAll(true);
+    auto all = Enabled();
+    return all;
+  }
+};
+
+TEST_F(ControlStateTest, TestingDisablesExactlyTheIdleControlsAndLeavesStop) {
+  const std::set<int32_t> all = AllIds();
+  DisableControlsForTest(main_);
+  std::set<int32_t> expected;
+  for (int32_t id : all) {
+    if (!kTestingDisabled.count(id)) expected.insert(id);
+  }
+  EXPECT_EQ(Enabled(), expected);
+  // Stop, Clear Serial, Help, About, the serial box, the log and its scroll bar stay.
+  for (int32_t id : {IDC_STOP, IDC_CLEAR_SERIAL, IDC_HELP, IDC_ABOUT, IDC_SERIAL_EDIT,
+                     IDC_LOG_PANEL, IDC_LOG_SCROLL}) {
+    EXPECT_TRUE(expected.count(id)) << id;
+  }
+  SetAll(false);
+  DisableControlsForTest(main_);
+  EXPECT_TRUE(Enabled().empty());  // never enables anything
+}
+
+TEST_F(ControlStateTest, IdleWithoutAPlugKeepsTheTestControlsOff) {
+  SetAll(false);
+  PlugConnected = false;
+  RestoreIdleControls(main_);
+  EXPECT_EQ(Enabled(), kIdleAlways);
+
+  // Stop goes off even when everything else was on.
+  SetAll(true);
+  RestoreIdleControls(main_);
+  EXPECT_FALSE(main_->Control(IDC_STOP)->IsEnabled());
+}
+
+TEST_F(ControlStateTest, IdleWithAPlugEnablesTheTestControlsToo) {
+  SetAll(false);
+  PlugConnected = true;
+  RestoreIdleControls(main_);
+  std::set<int32_t> expected = kIdleAlways;
+  expected.insert(kIdleWithPlug.begin(), kIdleWithPlug.end());
+  EXPECT_EQ(Enabled(), expected);
+}
+
+TEST_F(ControlStateTest, AnEngineThreadRestoresTheIdleStateThroughTheUiThread) {
+  std::thread ui([this] { system_.RunMessageLoop(); });
+  system_.Flush();
+  DisableControlsForTest(main_);
+  PlugConnected = true;
+  std::thread engine([this] { RestoreIdleControls(main_); });
+  engine.join();
+  EXPECT_TRUE(main_->Control(IDC_START)->IsEnabled());
+  EXPECT_TRUE(main_->Control(IDC_FLASH_LEDS)->IsEnabled());
+  EXPECT_FALSE(main_->Control(IDC_STOP)->IsEnabled());
+  system_.Quit(0);
+  ui.join();
+}
+
+TEST_F(ControlStateTest, DrawingObjectsFollowTheScreen) {
+  LogLineHeight = 0;
+  DrawingObjects objects = CreateDrawingObjects(144);
+  EXPECT_EQ(LogLineHeight.load(), 14);
+  EXPECT_EQ(objects.heavyFont.height, 21);
+  EXPECT_EQ(objects.heavyFont.weight, 900);
+  EXPECT_EQ(objects.labelFont, (ui::Font{u"Tahoma", 14, 700, false}));
+  EXPECT_EQ(objects.bandFont, (ui::Font{u"Tahoma", 16, 700, true}));
+  EXPECT_EQ(objects.greenBrush.colour, (ui::Colour{100, 200, 100}));
+  EXPECT_EQ(objects.yellowBrush.colour, (ui::Colour{200, 200, 30}));
+  EXPECT_EQ(objects.redBrush.colour, (ui::Colour{255, 100, 100}));
+  EXPECT_EQ(CreateDrawingObjects(120).heavyFont.height, 17);  // 17.5 truncated
+}
+
+TEST_F(ControlStateTest, LayoutStretchesTheLogPanelToTheScrollBarsBottom) {
+  const ui::Rect before = Panel()->BoundsInParent();
+  const ui::Rect bar = Bar()->BoundsInParent();
+  ASSERT_NE(before.bottom, bar.bottom);
+  LayoutLogArea(main_, 0, 0);
+  const ui::Rect after = Panel()->BoundsInParent();
+  EXPECT_EQ(after, (ui::Rect{before.left, before.top, before.right, bar.bottom}));
+  EXPECT_EQ(LogArea.Load(), (ui::Rect{0, 0, after.Width(), after.Height()}));
+  // The scroll bar follows: an empty log needs none.
+  EXPECT_FALSE(Bar()->IsVisible());
+
+  // A dialog without the log controls is left alone.
+  LogArea.Store({0, 0, 1, 1});
+  ui::Window* about = system_.CreateDialog("ABOUTBOX", nullptr, nullptr);
+  LayoutLogArea(about, 0, 0);
+  LayoutLogArea(nullptr, 0, 0);
+  EXPECT_EQ(LogArea.Load(), (ui::Rect{0, 0, 1, 1}));
+}
+
+}  // namespace
