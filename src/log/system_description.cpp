@@ -167,10 +167,13 @@ char16_t* DescribeOperatingSystem(char16_t* buffer, size_t bufferChars) {
   if (buffer == nullptr || bufferChars == 0) return buffer;
   const OsInfo info = ReadOsInfo();
   // The kernel's build counter stands where the Windows build number stood.
-  const std::u16string edition = Utf8ToUtf16("(" + std::to_string(info.pointerBits) + "-bit) ");
-  const std::u16string line =
-      FormatLine(Utf8ToUtf16(info.prettyName + " "), Utf8ToUtf16(info.kernelRelease),
-                 static_cast<int32_t>(info.buildCounter), edition);
+  std::u16string edition = u"(";
+  edition += Utf8ToUtf16(std::to_string(info.pointerBits));
+  edition += u"-bit) ";
+  std::u16string name = Utf8ToUtf16(info.prettyName);
+  name += u' ';
+  const std::u16string line = FormatLine(name, Utf8ToUtf16(info.kernelRelease),
+                                         static_cast<int32_t>(info.buildCounter), edition);
   const size_t n = line.size() < bufferChars - 1 ? line.size() : bufferChars - 1;
   line.copy(buffer, n);
   buffer[n] = 0;

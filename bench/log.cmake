@@ -1,0 +1,1 @@
+tarnwick_bench(log_bench SOURCES log_bench.cpp LIBS log)
