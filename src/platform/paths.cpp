@@ -53,8 +53,12 @@ std::u16string ProgramFolder() {
 std::u16string DocumentsFolder() {
   if (const char* dir = std::getenv("XDG_DOCUMENTS_DIR"); dir != nullptr && dir[0] == '/')
     return Utf8ToUtf16(TrimSeparators(dir));
-  if (std::string dir = AskXdgUserDir(); !dir.empty()) return Utf8ToUtf16(TrimSeparators(dir));
-  return Utf8ToUtf16(TrimSeparators(HomeFolder()) + "/Documents");
+  const std::string home = TrimSeparators(HomeFolder());
+  // xdg-user-dir answers with the home folder itself when no documents folder is
+  // configured; files dropped straight into home are not what anyone expects.
+  if (std::string dir = TrimSeparators(AskXdgUserDir()); !dir.empty() && dir != home)
+    return Utf8ToUtf16(dir);
+  return Utf8ToUtf16(home + "/Documents");
 }
 
 std::u16string TempFolder() {

@@ -7,7 +7,7 @@
 // Folder of the running executable, without a trailing separator.
 std::u16string ProgramFolder();
 // The user's documents folder: $XDG_DOCUMENTS_DIR, else what `xdg-user-dir DOCUMENTS`
-// reports, else ~/Documents.
+// reports (unless that is just the home folder), else ~/Documents.
 std::u16string DocumentsFolder();
 // The system's temporary folder.
 std::u16string TempFolder();

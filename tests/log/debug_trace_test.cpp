@@ -12,6 +12,7 @@
 #include "log/log_test_support.h"
 #include "log/system_description.h"
 #include "platform/message_box.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace {
@@ -113,6 +114,29 @@ TEST_F(DebugTraceTest, DataFolderIsCreatedUnderDocuments) {
   BlockDocuments();
   // Failing to create it is not an error; the path is still the answer.
   EXPECT_EQ(GetDataFolder(), Utf8ToUtf16((documents_ / "Quorvale" / "Tarnwick").string()));
+}
+
+TEST_F(DebugTraceTest, DocumentsFolderComesFromTheUserDirsThenHome) {
+  SavedEnv savedHome("HOME"), savedConfig("XDG_CONFIG_HOME"), savedPath("PATH");
+  const auto home = scratch_.path() / "home";
+  std::filesystem::create_directories(home / "config");
+  setenv("HOME", home.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+  unsetenv("XDG_DOCUMENTS_DIR");
+  const std::u16string fallback = Utf8ToUtf16((home / "Documents").string());
+
+  // Not configured: the tool answers with home itself, which is not taken.
+  EXPECT_EQ(DocumentsFolder(), fallback);
+  if (std::filesystem::exists("/usr/bin/xdg-user-dir")) {
+    WriteWholeFile(home / "config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n");
+    EXPECT_EQ(DocumentsFolder(), Utf8ToUtf16((home / "Papers").string()));
+  }
+  // Without the tool at all.
+  setenv("PATH", (scratch_.path() / "nothing-here").c_str(), 1);
+  EXPECT_EQ(DocumentsFolder(), fallback);
+  // The environment wins over everything.
+  setenv("XDG_DOCUMENTS_DIR", documents_.c_str(), 1);
+  EXPECT_EQ(DocumentsFolder(), Utf8ToUtf16(documents_.string()));
 }
 
 TEST_F(DebugTraceTest, AnnouncingShowsThePathEachTimeAndCreatesNoFile) {

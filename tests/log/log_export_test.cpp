@@ -15,8 +15,9 @@
 
 namespace {
 
-constexpr int64_t kFriday = 1614953229;    // Fri Mar  5 14:07:09 2021 UTC
-constexpr int64_t kSaturday = 1615000000;  // Sat Mar  6 03:06:40 2021 UTC
+constexpr int64_t kFriday = 1614953229;     // Fri Mar  5 14:07:09 2021 UTC
+constexpr int64_t kSaturday = 1615000000;   // Sat Mar  6 03:06:40 2021 UTC
+constexpr int64_t kWednesday = 1615939200;  // Wed Mar 17 00:00:00 2021 UTC
 
 std::atomic<int64_t> g_now{kFriday};
 int64_t TestClock() {
@@ -57,19 +58,22 @@ TEST_F(LogExport, WritesEveryRecordByteForByte) {
   g_now = kSaturday;
   log_.AddRecord(u"odd   category", 12);
   log_.AddRecord(u"Delete me", LogCategory::MinorError);
+  g_now = kWednesday;
+  log_.AddRecord(u"Diagnostics  last", LogCategory::Diagnostics);
 
   const auto path = folder_.path() / "log.txt";
   WriteWholeFile(path, "an older, longer file that must be replaced entirely\n\n\n\n\n\n\n\n");
   ASSERT_TRUE(WriteLogFile(&log_, U16(path)));
   EXPECT_EQ(ReadWholeFile(path),
             std::string(kHeader) +
-                "Number of records logged: 5\r\n"
+                "Number of records logged: 6\r\n"
                 "\r\n"
                 "Fri Mar  5 14:07:09 2021: Loopback   - Loopback test started\r\n"
                 "Fri Mar  5 14:07:09 2021: Information- Caf\xE9 ?5 ok\r\n"
                 "Fri Mar  5 14:07:09 2021: PASS       - All done\r\n"
                 "Sat Mar  6 03:06:40 2021: ERROR      - odd   category\r\n"
-                "Sat Mar  6 03:06:40 2021: Minor Error- Delete me\r\n");
+                "Sat Mar  6 03:06:40 2021: Minor Error- Delete me\r\n"
+                "Wed Mar 17 00:00:00 2021: Diagnostics- Diagnostics last\r\n");
 }
 
 TEST_F(LogExport, SavingLeavesTheLogAsItWas) {
