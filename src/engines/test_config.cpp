@@ -114,6 +114,10 @@ bool IsValidLoopbackLoad(int32_t value) {
   return value >= 1 && value <= 100;
 }
 
+bool IsIsochronousOffered(uint32_t testMode) {
+  return testMode == TestConfigRecord::Benchmark;
+}
+
 bool IsBenchmarkModeAllowed(uint32_t endpointType, uint32_t benchmarkMode) {
   if (benchmarkMode > TestConfigRecord::ReadAndWrite) return false;
   return endpointType != TestConfigRecord::Isochronous || !BothDirections(benchmarkMode);

@@ -88,6 +88,8 @@ uint8_t MaxBurstLength(uint32_t connectionType, uint32_t benchmarkMode);
 uint8_t MaxIsoPacketsPerInterval(uint32_t connectionType);
 bool IsValidConstantValue(int32_t value);
 bool IsValidLoopbackLoad(int32_t value);
+// Isochronous transfers are a benchmark option; the loopback always runs bulk.
+bool IsIsochronousOffered(uint32_t testMode);
 // Isochronous endpoints allow only the single-direction benchmark modes.
 bool IsBenchmarkModeAllowed(uint32_t endpointType, uint32_t benchmarkMode);
 

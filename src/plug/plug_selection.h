@@ -20,6 +20,7 @@ extern std::atomic<int32_t> FirmwareNumber;
 extern UsbDevice* PlugDevice;
 
 // "\\?\USB#VID_xxxx&PID_xxxx#": the start of every plug's device-interface path.
+// Drivers report paths in either case, so compare without regard to case.
 extern const std::u16string_view DevicePathPrefix;
 
 // Back to the state at start-up (tests). PlugDevice is left alone: its owner frees it.

@@ -182,7 +182,9 @@ TEST_F(TestConfigTest, DialogLimits) {
   EXPECT_TRUE(IsValidLoopbackLoad(100));
   EXPECT_FALSE(IsValidLoopbackLoad(101));
 
-  // Isochronous endpoints: one direction at a time.
+  // Isochronous endpoints: benchmark only, one direction at a time.
+  EXPECT_FALSE(IsIsochronousOffered(0));
+  EXPECT_TRUE(IsIsochronousOffered(1));
   EXPECT_FALSE(IsBenchmarkModeAllowed(1, 0));
   EXPECT_FALSE(IsBenchmarkModeAllowed(1, 3));
   EXPECT_TRUE(IsBenchmarkModeAllowed(1, 2));
