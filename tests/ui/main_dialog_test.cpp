@@ -1,8 +1,15 @@
 #include "ui/main_dialog.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <set>
 #include <thread>
 
+#include "log/debug_trace.h"
 #include "ui_test_fixture.h"
 
 namespace {
@@ -128,6 +135,72 @@ TEST_F(ControlStateTest, LayoutStretchesTheLogPanelToTheScrollBarsBottom) {
   LayoutLogArea(about, 0, 0);
   LayoutLogArea(nullptr, 0, 0);
   EXPECT_EQ(LogArea.Load(), (ui::Rect{0, 0, 1, 1}));
+}
+
+}  // namespace
+
+namespace {
+
+// The trace goes to the documents folder of the environment; the test points it at a
+// folder of its own.
+class TraceTest : public MainDialogFixture {
+ protected:
+  void SetUp() override {
+    MainDialogFixture::SetUp();
+    folder_ = std::filesystem::temp_directory_path() /
+              ("tarnwick-ui-trace-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder_);
+    if (const char* old = std::getenv("XDG_DOCUMENTS_DIR")) saved_ = old;
+    setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
+    DebugMode = true;
+    OpenDebugTrace();
+  }
+  void TearDown() override {
+    DebugMode = false;
+    if (saved_) {
+      setenv("XDG_DOCUMENTS_DIR", saved_->c_str(), 1);
+    } else {
+      unsetenv("XDG_DOCUMENTS_DIR");
+    }
+    std::filesystem::remove_all(folder_);
+    MainDialogFixture::TearDown();
+  }
+  // The trace's lines without their time prefixes.
+  std::vector<std::string> Lines() {
+    std::ifstream file(Utf16ToUtf8(DebugTracePath()));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const size_t prefix = line.find("s - ");
+      lines.push_back(prefix == std::string::npos ? line : line.substr(prefix + 4));
+    }
+    return lines;
+  }
+
+  std::filesystem::path folder_;
+  std::optional<std::string> saved_;
+};
+
+TEST_F(TraceTest, LayoutAndPaintingLeaveTheirTraceLines) {
+  LayoutLogArea(main_, 0, 0);
+  LayoutLogArea(system_.CreateDialog("ABOUTBOX", nullptr, nullptr), 0, 0);
+  DrawResults(Panel(), DRAW_LOG, 3);
+  LogRecord = nullptr;
+  DrawResults(Panel(), DRAW_LOG, 3);
+  const std::vector<std::string> expected = {
+      "DEBUG: Start resizing window ",
+      "DEBUG: Sizing the graph with the dialog window",
+      "DEBUG: Retrieved DC for the entire window",
+      "DEBUG: Updating scroll bar setting, NewRange returned 0",
+      "DEBUG: hwndlog was NULL ",
+      "DEBUG: hwndScroll was NULL ",
+      "DEBUG: DrawResults() Retrieved DC for the entire window",
+      "DEBUG: DrawResults() Start painting Log background",
+      "DEBUG: DrawResults() Start writing out log",
+      "DEBUG: DrawResults() Painting the rest as background",
+      "DEBUG: DrawResults() LogRecord was NULL",
+  };
+  EXPECT_EQ(Lines(), expected);
 }
 
 }  // namespace
