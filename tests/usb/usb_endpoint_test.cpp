@@ -341,6 +341,41 @@ TEST_F(EndpointTest, QueuedTransfersAwaitThenComplete) {
   EXPECT_EQ(port.PendingCount(), 0u);
 }
 
+TEST_F(EndpointTest, SubmissionRecordsStatusesOnlyForDataEndpoints) {
+  auto in = Make(Endpoint(0x81, 2, 512));
+  FakePort::Answer failed;
+  failed.UsbdStatus = 0xC0000030;
+  failed.NtStatus = 0xC0000001;
+  port.QueueAnswer(0x81, failed);
+  Event event(false, false);
+  Overlapped record;
+  record.hEvent = &event;
+  uint8_t buffer[8];
+  auto* context = in->SubmitTransfer(buffer, 8, &record);
+  EXPECT_EQ(in->UsbdStatus, 0xC0000030u);  // completed at once: read straight away
+  EXPECT_EQ(in->NtStatus, 0xC0000001u);
+  EXPECT_EQ(in->LastWinError, 0u);
+  int32_t length = 8;
+  EXPECT_FALSE(in->CompleteTransfer(buffer, length, &record, context));
+
+  port.QueueAnswer(0x81, FakePort::Answer::Pending());
+  context = in->SubmitTransfer(buffer, 8, &record);
+  EXPECT_EQ(in->UsbdStatus, 0u);  // pending: the block still holds its zeros
+  EXPECT_EQ(in->LastWinError, ERROR_IO_PENDING);
+  port.CompletePending();
+  length = 8;
+  EXPECT_TRUE(in->CompleteTransfer(buffer, length, &record, context));
+
+  UsbControlEndpoint* ep0 = Control();
+  ep0->UsbdStatus = 5;
+  port.QueueAnswer(0, failed);
+  context = ep0->SubmitTransfer(buffer, 8, &record);
+  EXPECT_EQ(ep0->UsbdStatus, 5u);  // the control form records only the error
+  length = 8;
+  EXPECT_FALSE(ep0->CompleteTransfer(buffer, length, &record, context));
+  EXPECT_EQ(ep0->UsbdStatus, 0xC0000030u);
+}
+
 TEST_F(EndpointTest, CompletingARequestStillInFlightDoesNotReleaseItUnderTheDriver) {
   auto out = Make(Endpoint(0x01, 2, 512));
   port.QueueAnswer(0x01, FakePort::Answer::Pending());
