@@ -112,6 +112,14 @@ TEST_F(PatternTest, WithoutVerboseOnlyTheSummaryIsLogged) {
               ElementsAre("USB 3.0 data transfer error: 65536 of 65536 bytes incorrect."));
 }
 
+TEST_F(PatternTest, ScatteredErrorsAreAllFound) {
+  std::vector<uint8_t> sent(kBlock, 140), received(kBlock, 140);
+  for (int32_t at : {0, 4095, 4096, 30000, kBlock - 1}) received[at] = 7;
+  EXPECT_EQ(VerifyLoopbackData(received.data(), sent.data(), kBlock), 5);
+  EXPECT_THAT(log_.Texts(),
+              ElementsAre("USB 3.0 data transfer error: 5 of 65536 bytes incorrect."));
+}
+
 TEST_F(PatternTest, CountsOnlyTheBytesReadAndReportsAgainstTheTransferSize) {
   TestConfig.VerboseLogging = 1;
   TestConfig.Pattern = 0;

@@ -1,0 +1,1 @@
+tarnwick_bench(patterns_bench SOURCES patterns_bench.cpp LIBS engines log)
