@@ -154,7 +154,9 @@ class Window;
 using MessageProc = std::function<intptr_t(Window* window, const Message& message)>;
 
 // A dialog or one of its controls. Calls may come from any thread: a call made off the
-// user-interface thread is carried out on that thread (the caller waits for it).
+// user-interface thread is carried out on that thread (the caller waits for it), so the
+// user-interface thread must never wait without a time limit for a thread that may
+// call in.
 // Calls that do not apply to the window's class do nothing and return the neutral value.
 class Window {
  public:
