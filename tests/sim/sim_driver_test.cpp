@@ -1,0 +1,217 @@
+// The virtual driver at the port boundary: real request blocks, no USB classes.
+#include "sim/sim_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/event.h"
+#include "platform/overlapped.h"
+#include "platform/win_error.h"
+#include "sim/plug_model.h"
+#include "sim_test_support.h"
+#include "usb/driver_requests.h"
+#include "usb/plug_ids.h"
+
+namespace {
+
+DriverHandle OpenFirst(SimDriverPort& port) {
+  uint32_t error = 0;
+  auto set = port.GetClassDevices(PLUG_INTERFACE_CLASS, &error);
+  std::string path;
+  EXPECT_EQ(set->GetInterfacePath(0, &path), ERROR_SUCCESS);
+  DriverHandle handle = port.Open(path, &error);
+  EXPECT_NE(handle, INVALID_DRIVER_HANDLE);
+  return handle;
+}
+
+// An endpoint-0 request block with its data area.
+std::vector<uint8_t> ControlBlock(uint8_t requestType, uint8_t request, uint16_t value,
+                                  uint16_t index, uint16_t length) {
+  std::vector<uint8_t> block(DRIVER_TRANSFER_BLOCK_SIZE + length);
+  DriverTransferBlock header;
+  header.bmRequestType = requestType;
+  header.bRequest = request;
+  header.wValue = value;
+  header.wIndex = index;
+  header.wLength = length;
+  header.Timeout = 5;
+  header.BufferOffset = DRIVER_TRANSFER_BLOCK_SIZE;
+  header.BufferLength = length;
+  WriteDriverTransferBlock(header, block.data());
+  return block;
+}
+
+TEST(SimDriver, PathsFollowTheDeviceInterfaceFormAndOpenIgnoresCase) {
+  SimDriverPort port(Options("plugs=3,serial=Lab"));
+  uint32_t error = 0;
+  auto set = port.GetClassDevices(PLUG_INTERFACE_CLASS, &error);
+  std::string path;
+  ASSERT_EQ(set->GetInterfacePath(1, &path), ERROR_SUCCESS);
+  EXPECT_EQ(path, "\\\\?\\usb#vid_1209&pid_000a#Lab0002#{05fc6c39-ecc3-4441-89c9-ec9884c41116}");
+  EXPECT_EQ(set->GetInterfacePath(3, &path), ERROR_NO_MORE_ITEMS);
+  Guid other = PLUG_INTERFACE_CLASS;
+  other.Data1 ^= 1;
+  EXPECT_EQ(port.GetClassDevices(other, &error)->GetInterfacePath(0, &path), ERROR_NO_MORE_ITEMS);
+
+  std::string upper = port.PlugPath(0);
+  for (char& c : upper) c = static_cast<char>(toupper(c));
+  EXPECT_NE(port.Open(upper, &error), INVALID_DRIVER_HANDLE);
+  EXPECT_EQ(port.Open("\\\\?\\usb#vid_1209&pid_000a#Nope#{x}", &error), INVALID_DRIVER_HANDLE);
+  EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
+}
+
+TEST(SimDriver, DeviceRequestsAnswerWithTheirLengths) {
+  SimDriverPort port(Options("speed=high"));
+  DriverHandle handle = OpenFirst(port);
+  uint32_t bytes = 0, error = 0;
+  uint8_t speed[4] = {};
+  ASSERT_TRUE(port.IoControl(handle, IOCTL_GET_SPEED, speed, 4, speed, 4, &bytes, nullptr, &error));
+  EXPECT_EQ(bytes, 4u);
+  EXPECT_EQ(GetLe32(speed), DRIVER_SPEED_HIGH);
+  char name[256] = {};
+  ASSERT_TRUE(port.IoControl(handle, IOCTL_GET_FRIENDLY_NAME, name, 256, name, 256, &bytes, nullptr,
+                             &error));
+  EXPECT_EQ(bytes, 256u);
+  EXPECT_NE(std::string(name).find("SIM0001"), std::string::npos);
+  EXPECT_TRUE(port.IoControl(handle, IOCTL_RESTART_DEVICE, nullptr, 0, nullptr, 0, &bytes, nullptr,
+                             &error));
+  EXPECT_EQ(bytes, 0u);
+  uint8_t unknownEndpoint = 0x85;
+  EXPECT_FALSE(port.IoControl(handle, IOCTL_RESET_ENDPOINT, &unknownEndpoint, 1, nullptr, 0, &bytes,
+                              nullptr, &error));
+  EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(port.IoControl(handle, 0x220FFC, nullptr, 0, nullptr, 0, &bytes, nullptr, &error));
+  ASSERT_TRUE(port.Close(handle, &error));
+  EXPECT_FALSE(
+      port.IoControl(handle, IOCTL_GET_SPEED, speed, 4, speed, 4, &bytes, nullptr, &error));
+  EXPECT_EQ(error, ERROR_INVALID_HANDLE);
+}
+
+TEST(SimDriver, EndpointZeroReportsHeaderPlusDataAndStallsUnknownCommands) {
+  SimDriverPort port(Options(""));
+  DriverHandle handle = OpenFirst(port);
+  uint32_t bytes = 0, error = 0;
+  auto block = ControlBlock(0x80, 6, 0x0100, 0, 18);
+  ASSERT_TRUE(port.IoControl(handle, IOCTL_EP0_TRANSFER, block.data(), block.size(), block.data(),
+                             block.size(), &bytes, nullptr, &error));
+  EXPECT_EQ(bytes, DRIVER_TRANSFER_BLOCK_SIZE + 18);
+  EXPECT_EQ(GetLe16(&block[38 + 8]), PLUG_VENDOR_ID);
+  EXPECT_EQ(GetLe16(&block[38 + 10]), PLUG_PRODUCT_ID);
+
+  auto unknown = ControlBlock(0xC0, 0, 0x7777, 0, 4);
+  Event event(false, false);
+  Overlapped record;
+  record.hEvent = &event;
+  EXPECT_FALSE(port.IoControl(handle, IOCTL_EP0_TRANSFER, unknown.data(), unknown.size(),
+                              unknown.data(), unknown.size(), &bytes, &record, &error));
+  EXPECT_EQ(error, ERROR_IO_PENDING);
+  EXPECT_EQ(WaitForSingleObject(&event, 0), WAIT_OBJECT_0);
+  EXPECT_FALSE(GetOverlappedResult(&record, &bytes, false, &error));
+  EXPECT_EQ(error, ERROR_GEN_FAILURE);
+  EXPECT_EQ(ReadDriverTransferBlock(unknown.data()).UsbdStatus, SIM_USBD_STATUS_STALL);
+}
+
+TEST(SimDriver, DirectTransferWritesStatusesIntoTheInputBlock) {
+  SimDriverPort port(Options("rate=unlimited,read-error-every=2"));
+  DriverHandle handle = OpenFirst(port);
+  uint32_t bytes = 0, error = 0;
+  std::vector<uint8_t> data(4096, 0x5A), back(4096);
+  auto direct = [&](uint8_t address, std::vector<uint8_t>& buffer, Overlapped* record,
+                    uint8_t* block) {
+    DriverTransferBlock header;
+    header.EndpointAddress = address;
+    WriteDriverTransferBlock(header, block);
+    PutLe32(block + DTB_NTSTATUS_OFFSET, 0xDEADBEEF);  // must be overwritten
+    return port.IoControl(handle, IOCTL_DIRECT_TRANSFER, block, DRIVER_TRANSFER_BLOCK_SIZE,
+                          buffer.data(), buffer.size(), &bytes, record, &error);
+  };
+  Event event(false, false);
+  Overlapped record;
+  record.hEvent = &event;
+  uint8_t block[DRIVER_TRANSFER_BLOCK_SIZE];
+  ASSERT_TRUE(direct(0x01, data, &record, block));
+  EXPECT_EQ(bytes, 4096u);  // data bytes only
+  EXPECT_EQ(GetLe32(block + DTB_NTSTATUS_OFFSET), 0u);
+  ASSERT_TRUE(direct(0x81, back, &record, block));
+  EXPECT_EQ(back, data);
+  // The second read is the injected failure: it completes through the record.
+  EXPECT_FALSE(direct(0x81, back, &record, block));
+  EXPECT_EQ(error, ERROR_IO_PENDING);
+  EXPECT_FALSE(GetOverlappedResult(&record, &bytes, false, &error));
+  EXPECT_EQ(GetLe32(block + DTB_NTSTATUS_OFFSET), SIM_NTSTATUS_UNSUCCESSFUL);
+  EXPECT_EQ(GetLe32(block + DTB_USBDSTATUS_OFFSET), SIM_USBD_STATUS_CRC);
+}
+
+TEST(SimDriver, BufferedTransferReportsHeaderAndDataBytes) {
+  SimDriverPort port(Options("rate=unlimited"));
+  DriverHandle handle = OpenFirst(port);
+  uint32_t bytes = 0, error = 0;
+  std::vector<uint8_t> block(DRIVER_TRANSFER_BLOCK_SIZE + 100);
+  DriverTransferBlock header;
+  header.EndpointAddress = 0x01;
+  header.BufferOffset = DRIVER_TRANSFER_BLOCK_SIZE;
+  header.BufferLength = 100;
+  WriteDriverTransferBlock(header, block.data());
+  for (int i = 0; i < 100; ++i) block[38 + i] = static_cast<uint8_t>(i);
+  ASSERT_TRUE(port.IoControl(handle, IOCTL_BUFFERED_TRANSFER, block.data(), block.size(),
+                             block.data(), block.size(), &bytes, nullptr, &error));
+  EXPECT_EQ(bytes, 138u);
+  header.EndpointAddress = 0x81;
+  WriteDriverTransferBlock(header, block.data());
+  std::memset(block.data() + 38, 0, 100);
+  ASSERT_TRUE(port.IoControl(handle, IOCTL_BUFFERED_TRANSFER, block.data(), block.size(),
+                             block.data(), block.size(), &bytes, nullptr, &error));
+  EXPECT_EQ(bytes, 138u);
+  EXPECT_EQ(block[38 + 99], 99);
+  // Offsets beyond the block are refused rather than followed.
+  header.BufferLength = 1000;
+  WriteDriverTransferBlock(header, block.data());
+  EXPECT_FALSE(port.IoControl(handle, IOCTL_BUFFERED_TRANSFER, block.data(), block.size(),
+                              block.data(), block.size(), &bytes, nullptr, &error));
+  EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
+}
+
+TEST(SimDriver, ClosingAHandleCancelsItsPendingRequests) {
+  SimDriverPort port(Options("rate=unlimited"));
+  DriverHandle handle = OpenFirst(port);
+  uint32_t bytes = 0, error = 0;
+  std::vector<uint8_t> buffer(512);
+  uint8_t block[DRIVER_TRANSFER_BLOCK_SIZE];
+  DriverTransferBlock header;
+  header.EndpointAddress = 0x81;
+  WriteDriverTransferBlock(header, block);
+  Event event(false, false);
+  Overlapped record;
+  record.hEvent = &event;
+  EXPECT_FALSE(port.IoControl(handle, IOCTL_DIRECT_TRANSFER, block, sizeof block, buffer.data(),
+                              buffer.size(), &bytes, &record, &error));
+  EXPECT_EQ(error, ERROR_IO_PENDING);  // empty loopback FIFO: waits for data
+  EXPECT_EQ(port.PendingRequests(0), 1u);
+  ASSERT_TRUE(port.Close(handle, &error));
+  EXPECT_EQ(WaitForSingleObject(&event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(record.Status.load(), ERROR_OPERATION_ABORTED);
+  EXPECT_EQ(port.PendingRequests(0), 0u);
+}
+
+TEST(SimDriver, UnregisteredRecipientsHearNothingMore) {
+  SimDriverPort port(Options("plugs=2"));
+  NoticeRecorder kept, dropped;
+  uint32_t error = 0;
+  NotifyHandle keep = port.RegisterClassNotification(PLUG_INTERFACE_CLASS, &kept, &error);
+  NotifyHandle drop = port.RegisterClassNotification(PLUG_INTERFACE_CLASS, &dropped, &error);
+  ASSERT_NE(keep, NO_NOTIFY_HANDLE);
+  ASSERT_TRUE(port.UnregisterNotification(drop, &error));
+  EXPECT_FALSE(port.UnregisterNotification(drop, &error));
+  port.UnplugNow(1, 0);
+  auto notices = kept.WaitFor(1);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].Event, DBT_DEVICEREMOVECOMPLETE);
+  EXPECT_EQ(notices[0].Path, port.PlugPath(1));
+  EXPECT_TRUE(dropped.Snapshot().empty());
+  EXPECT_FALSE(port.PlugPresent(1));
+  EXPECT_TRUE(port.PlugPresent(0));
+}
+
+}  // namespace

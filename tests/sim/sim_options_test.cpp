@@ -1,0 +1,129 @@
+#include "sim/sim_options.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+
+namespace {
+
+std::string ErrorOf(const char* text) {
+  SimOptionsResult result = ParseSimOptions(text);
+  EXPECT_FALSE(result.Ok) << text;
+  return Utf16ToUtf8(result.Error);
+}
+
+TEST(SimOptions, EmptyTextGivesOneSuperSpeedPlugWithDefaults) {
+  SimOptionsResult result = ParseSimOptions("");
+  ASSERT_TRUE(result.Ok);
+  EXPECT_EQ(result.Options.Plugs, 1u);
+  EXPECT_EQ(result.Options.Speed, SIM_SPEED_SUPER);
+  EXPECT_EQ(result.Options.Firmware, 23);
+  EXPECT_TRUE(result.Options.HasFirmware);
+  EXPECT_FALSE(result.Options.Unlimited);
+  EXPECT_EQ(result.Options.ReadErrorEvery, 0u);
+}
+
+TEST(SimOptions, EveryKeyIsTaken) {
+  SimOptionsResult r = ParseSimOptions(
+      "plugs=8,speed=high,serial=Bench-1,firmware=21,rate=unlimited,reenum-ms=0,seed=99,"
+      "read-error-every=3,write-error-every=4,short-read-every=5,corrupt-every=6,"
+      "corrupt-bytes=7,timeout-every=8,stall-every=9,phy-errors=10,link-errors=11,"
+      "phy-flags=0x1ff,link-flags=0x7FFF,remove-after-ms=12,no-return,bad-config=1,bad-bos");
+  ASSERT_TRUE(r.Ok) << Utf16ToUtf8(r.Error);
+  const SimOptions& o = r.Options;
+  EXPECT_EQ(o.Plugs, 8u);
+  EXPECT_EQ(o.Speed, SIM_SPEED_HIGH);
+  EXPECT_EQ(o.SerialPrefix, "Bench-1");
+  EXPECT_EQ(o.Firmware, 21);
+  EXPECT_TRUE(o.Unlimited);
+  EXPECT_EQ(o.ReenumMs, 0u);
+  EXPECT_EQ(o.Seed, 99u);
+  EXPECT_EQ(o.ReadErrorEvery, 3u);
+  EXPECT_EQ(o.WriteErrorEvery, 4u);
+  EXPECT_EQ(o.ShortReadEvery, 5u);
+  EXPECT_EQ(o.CorruptEvery, 6u);
+  EXPECT_EQ(o.CorruptBytes, 7u);
+  EXPECT_EQ(o.TimeoutEvery, 8u);
+  EXPECT_EQ(o.StallEvery, 9u);
+  EXPECT_EQ(o.PhyErrors, 10u);
+  EXPECT_EQ(o.LinkErrors, 11u);
+  EXPECT_EQ(o.PhyFlags, 0x1FFu);
+  EXPECT_EQ(o.LinkFlags, 0x7FFFu);
+  EXPECT_EQ(o.RemoveAfterMs, 12u);
+  EXPECT_TRUE(o.NoReturn);
+  EXPECT_TRUE(o.BadConfig);
+  EXPECT_TRUE(o.BadBos);
+}
+
+TEST(SimOptions, RateAndFirmwareForms) {
+  SimOptionsResult r = ParseSimOptions(" rate = 250 , firmware=none ");
+  ASSERT_TRUE(r.Ok);
+  EXPECT_DOUBLE_EQ(r.Options.RateMBps, 250.0);
+  EXPECT_FALSE(r.Options.Unlimited);
+  EXPECT_FALSE(r.Options.HasFirmware);
+  EXPECT_FALSE(ParseSimOptions("no-return=0").Options.NoReturn);
+}
+
+TEST(SimOptions, UnknownKeyIsNamedAndValidKeysListed) {
+  std::string error = ErrorOf("plugs=2,colour=blue");
+  EXPECT_NE(error.find("\"colour\""), std::string::npos) << error;
+  EXPECT_NE(error.find("Valid options:"), std::string::npos);
+  for (const char* key : {"plugs",
+                          "speed",
+                          "serial",
+                          "firmware",
+                          "rate",
+                          "reenum-ms",
+                          "seed",
+                          "read-error-every",
+                          "write-error-every",
+                          "short-read-every",
+                          "corrupt-every",
+                          "corrupt-bytes",
+                          "timeout-every",
+                          "stall-every",
+                          "phy-errors",
+                          "link-errors",
+                          "phy-flags",
+                          "link-flags",
+                          "remove-after-ms",
+                          "no-return",
+                          "bad-config",
+                          "bad-bos"}) {
+    EXPECT_NE(error.find(key), std::string::npos) << key;
+  }
+}
+
+TEST(SimOptions, GarbageValuesAreRefusedWithTheKeyAndValue) {
+  struct Case {
+    const char* Text;
+    const char* Key;
+    const char* Value;
+  };
+  const Case cases[] = {
+      {"plugs=0", "plugs", "0"},
+      {"plugs=9", "plugs", "9"},
+      {"plugs=two", "plugs", "two"},
+      {"plugs=99999999999999999999999", "plugs", "99999999999999999999999"},
+      {"speed=ultra", "speed", "ultra"},
+      {"firmware=2", "firmware", "2"},
+      {"firmware=2.3", "firmware", "2.3"},
+      {"rate=fast", "rate", "fast"},
+      {"rate=-5", "rate", "-5"},
+      {"read-error-every=0", "read-error-every", "0"},
+      {"phy-flags=0x200", "phy-flags", "0x200"},
+      {"link-flags=0xZZ", "link-flags", "0xZZ"},
+      {"serial=has space", "serial", "has space"},
+      {"serial=ABCDEFGHIJKLMNOP", "serial", "ABCDEFGHIJKLMNOP"},
+      {"no-return=maybe", "no-return", "maybe"},
+  };
+  for (const Case& c : cases) {
+    std::string error = ErrorOf(c.Text);
+    EXPECT_NE(error.find(std::string("\"") + c.Key + "\""), std::string::npos) << error;
+    EXPECT_NE(error.find(std::string("\"") + c.Value + "\""), std::string::npos) << error;
+  }
+  std::string missing = ErrorOf("seed");
+  EXPECT_NE(missing.find("needs a value"), std::string::npos) << missing;
+}
+
+}  // namespace
