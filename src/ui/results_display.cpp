@@ -1,6 +1,7 @@
 #include "ui/results_display.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,8 +71,11 @@ GaugeScale ScaleFor(int32_t speed) {
   return {4000.0f, 400, -35, 0};
 }
 
+// Figures come from other threads' arithmetic: an infinite or NaN one must not become
+// an undefined conversion. Anything beyond a billion pixels is off the panel anyway.
 int32_t Px(float value) {
-  return static_cast<int32_t>(value);
+  if (std::isnan(value)) return 0;
+  return static_cast<int32_t>(std::clamp(value, -1.0e9f, 1.0e9f));
 }
 
 // A theoretical maximum of 0 (no run yet) would divide by zero: such a bar counts as
@@ -120,8 +124,9 @@ void DrawGauge(ui::Canvas& canvas, const ui::Rect& area, int32_t speed) {
 
   canvas.Text({area.right - 65, area.top + 53}, u"Max. Rate", LabelFont, kBlack, nullptr);
   const float maxRate = TestStats.PublishedMaxRate.load();
+  // A rate that is not a number is as unknown as none at all.
   const std::u16string rateText =
-      maxRate == 0.0f ? std::u16string(u"NA") : Format16("%d", static_cast<int>(maxRate));
+      maxRate == 0.0f || std::isnan(maxRate) ? std::u16string(u"NA") : Format16("%d", Px(maxRate));
   canvas.Text({area.right - 50, area.top + 68}, rateText, LabelFont, kBlack, nullptr);
 
   const float step = h / static_cast<float>(scale.ticks);

@@ -1,6 +1,8 @@
 #include "ui/results_display.h"
 
 #include <cctype>
+#include <cmath>
+#include <limits>
 #include <thread>
 
 #include "res/pictures.h"
@@ -181,6 +183,14 @@ TEST_F(ResultsDisplayTest, MaxRateShowsNaForZero) {
   EXPECT_EQ(FindText(calls, u"NA"), nullptr);
   ASSERT_NE(FindText(calls, u"3123"), nullptr);
   EXPECT_EQ(FindText(calls, u"3123")->from, (ui::Point{550, 68}));
+
+  // Figures that are not numbers, or endless, still give a picture.
+  TestStats.PublishedMaxRate = std::nanf("");
+  TestStats.PublishedReadMaxRate = std::numeric_limits<float>::infinity();
+  TestStats.PublishedWriteMaxRate = std::nanf("");
+  calls = Draw(DRAW_GAUGE, 3);
+  EXPECT_NE(FindText(calls, u"NA"), nullptr);
+  EXPECT_EQ(Of(calls, DrawKind::Rectangle).size(), 5u);
 }
 
 TEST_F(ResultsDisplayTest, StatusBandShowsResultsAndTheStatus) {
