@@ -549,7 +549,8 @@ intptr_t HeadlessWindowSystem::RunModalDialog(std::string_view templateName, Win
     HeadlessWindow* dialog =
         BuildDialog(templateName, static_cast<HeadlessWindow*>(owner), std::move(procedure));
     if (dialog == nullptr) return;
-    Pump([dialog] { return dialog->modalEnded_.load(); });
+    // A modal dialog destroyed from its own procedure ends its loop as well.
+    Pump([dialog] { return dialog->modalEnded_.load() || dialog->destroyed_.load(); });
     result = dialog->modalResult_;
     DestroyWindow(dialog);
   };

@@ -407,3 +407,29 @@ TEST(RecordingCanvasTest, RecordsEveryCallFromEveryThread) {
 
 }  // namespace
 }  // namespace ui::headless
+
+namespace ui::headless {
+namespace {
+
+TEST(HeadlessModalTest, AModalDialogEndsByEndDialogOrByItsDestruction) {
+  HeadlessWindowSystem system;
+  std::thread loop([&] { system.RunMessageLoop(); });
+  std::atomic<intptr_t> result{-5};
+  system.Post([&] {
+    result = system.RunModalDialog("ABOUTBOX", nullptr,
+                                   [](Window* window, const Message& message) -> intptr_t {
+                                     if (message.kind == MessageKind::Close) window->Destroy();
+                                     return 0;
+                                   });
+  });
+  ASSERT_TRUE(system.WaitForDialog("ABOUTBOX"));
+  system.UserClose(system.FindDialog("ABOUTBOX"));
+  system.Flush();
+  EXPECT_EQ(result.load(), 0);
+  EXPECT_EQ(system.RunModalDialog("NOSUCH", nullptr, nullptr), -1);
+  system.Quit(0);
+  loop.join();
+}
+
+}  // namespace
+}  // namespace ui::headless
