@@ -407,14 +407,9 @@ bool PlugModel::HandleVendor(const SetupPacket& s, uint8_t* data, uint32_t* leng
 }
 
 void PlugModel::FillSource(uint8_t* data, uint32_t length) {
-  // Every packet carries its sequence number in each byte: cheap to make, easy to
-  // recognise in a capture.
-  const uint32_t packet =
-      endpoints_.empty() ? 1024 : std::max<uint32_t>(1, endpoints_[0].PacketBytes());
-  for (uint32_t offset = 0; offset < length; offset += packet) {
-    std::memset(data + offset, static_cast<uint8_t>(sourceCounter_++),
-                std::min(packet, length - offset));
-  }
+  // Each transfer carries its sequence number in every byte: as cheap as the bus
+  // itself, and a lost or repeated transfer shows at a glance.
+  std::memset(data, static_cast<uint8_t>(sourceCounter_++), length);
 }
 
 EndpointIo PlugModel::ReadEndpoint(uint8_t address, uint8_t* data, uint32_t length) {

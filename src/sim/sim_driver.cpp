@@ -118,11 +118,29 @@ struct SimDriverPort::Plug {
   std::mt19937 Random;
 };
 
-struct SimDriverPort::HandleEntry {
-  uint32_t PlugIndex = 0;
-  uint32_t Generation = 0;
-  bool Open = false;
-};
+namespace {
+constexpr uint64_t kHandleOpen = uint64_t(1) << 63;
+uint64_t PackHandle(uint32_t plug, uint32_t generation) {
+  return kHandleOpen | uint64_t(plug) << 32 | generation;
+}
+size_t HandleSlot(DriverHandle handle) {
+  return static_cast<size_t>((handle - kFirstHandle) / 4);
+}
+DriverHandle SlotHandle(size_t slot) {
+  return kFirstHandle + static_cast<DriverHandle>(slot) * 4;
+}
+}  // namespace
+
+bool SimDriverPort::LookupHandle(DriverHandle handle, uint32_t* plug, uint32_t* generation) const {
+  if (handle < kFirstHandle || (handle - kFirstHandle) % 4 != 0) return false;
+  const size_t slot = HandleSlot(handle);
+  if (slot >= handleSlots_.load(std::memory_order_acquire)) return false;
+  const uint64_t entry = handles_[slot].load(std::memory_order_acquire);
+  if ((entry & kHandleOpen) == 0) return false;
+  *plug = static_cast<uint32_t>(entry >> 32) & 0x7FFFFFFF;
+  *generation = static_cast<uint32_t>(entry);
+  return true;
+}
 
 struct SimDriverPort::Registration {
   NotifyHandle Id = NO_NOTIFY_HANDLE;
@@ -300,7 +318,9 @@ void FailAll(Plug& plug, const Outcome& outcome, uint8_t address, bool allEndpoi
 
 }  // namespace
 
-SimDriverPort::SimDriverPort(const SimOptions& options) : options_(options) {
+SimDriverPort::SimDriverPort(const SimOptions& options)
+    : options_(options), handles_(new std::atomic<uint64_t>[kMaxHandles]) {
+  for (uint32_t i = 0; i < kMaxHandles; ++i) handles_[i].store(0, std::memory_order_relaxed);
   const uint64_t now = NowNs();
   for (uint32_t i = 0; i < options_.Plugs; ++i) {
     auto plug = std::make_unique<Plug>();
@@ -409,9 +429,18 @@ DriverHandle SimDriverPort::Open(const std::string& path, uint32_t* error) {
       generation = plug.Generation;
     }
     std::lock_guard lock(handlesLock_);
-    handles_.push_back({i, generation, true});
+    // Closed slots are reused, as handle values are on the original platform.
+    const uint32_t used = handleSlots_.load(std::memory_order_relaxed);
+    size_t slot = 0;
+    while (slot < used && (handles_[slot].load(std::memory_order_relaxed) & kHandleOpen)) ++slot;
+    if (slot == kMaxHandles) {
+      if (error) *error = ERROR_NOT_ENOUGH_MEMORY;
+      return INVALID_DRIVER_HANDLE;
+    }
+    handles_[slot].store(PackHandle(i, generation), std::memory_order_release);
+    if (slot == used) handleSlots_.store(used + 1, std::memory_order_release);
     if (error) *error = ERROR_SUCCESS;
-    return kFirstHandle + static_cast<DriverHandle>(handles_.size() - 1) * 4;
+    return SlotHandle(slot);
   }
   if (error) *error = ERROR_FILE_NOT_FOUND;
   return INVALID_DRIVER_HANDLE;
@@ -421,14 +450,12 @@ bool SimDriverPort::Close(DriverHandle handle, uint32_t* error) {
   uint32_t plugIndex;
   {
     std::lock_guard lock(handlesLock_);
-    size_t slot = static_cast<size_t>((handle - kFirstHandle) / 4);
-    if (handle < kFirstHandle || (handle - kFirstHandle) % 4 != 0 || slot >= handles_.size() ||
-        !handles_[slot].Open) {
+    uint32_t generation;
+    if (!LookupHandle(handle, &plugIndex, &generation)) {
       if (error) *error = ERROR_INVALID_HANDLE;
       return false;
     }
-    handles_[slot].Open = false;
-    plugIndex = handles_[slot].PlugIndex;
+    handles_[HandleSlot(handle)].fetch_and(~kHandleOpen, std::memory_order_release);
   }
   // Closing a handle cancels what is still pending on it.
   Plug& plug = *plugs_[plugIndex];
@@ -445,18 +472,17 @@ bool SimDriverPort::IoControl(DriverHandle handle, uint32_t code, const void* in
   if (!bytesReturned) bytesReturned = &ignoredBytes;
   if (!error) error = &ignoredError;
   *bytesReturned = 0;
-  HandleEntry entry;
-  {
-    std::lock_guard lock(handlesLock_);
-    size_t slot = static_cast<size_t>((handle - kFirstHandle) / 4);
-    if (handle < kFirstHandle || (handle - kFirstHandle) % 4 != 0 || slot >= handles_.size() ||
-        !handles_[slot].Open) {
-      *error = ERROR_INVALID_HANDLE;
-      return false;
-    }
-    entry = handles_[slot];
+  uint32_t plugIndex, generation;
+  if (!LookupHandle(handle, &plugIndex, &generation)) {
+    *error = ERROR_INVALID_HANDLE;
+    return false;
   }
-  Plug& plug = *plugs_[entry.PlugIndex];
+  Plug& plug = *plugs_[plugIndex];
+  if (code == IOCTL_EP0_TRANSFER || code == IOCTL_BUFFERED_TRANSFER ||
+      code == IOCTL_DIRECT_TRANSFER) {
+    return Transfer(plug, generation, handle, code, in, inLength, out, outLength, bytesReturned,
+                    record, error);
+  }
   auto answer = [&](const void* value, uint32_t size) {
     if (size != 0 && (out == nullptr || outLength < size)) {
       *error = ERROR_INSUFFICIENT_BUFFER;
@@ -473,7 +499,7 @@ bool SimDriverPort::IoControl(DriverHandle handle, uint32_t code, const void* in
   };
 
   std::unique_lock lock(plug.Lock);
-  if (!plug.Present || plug.Generation != entry.Generation) {
+  if (!plug.Present || plug.Generation != generation) {
     *error = ERROR_DEVICE_NOT_CONNECTED;
     return false;
   }
@@ -552,13 +578,6 @@ bool SimDriverPort::IoControl(DriverHandle handle, uint32_t code, const void* in
       std::memcpy(block, in, TRANSFER_SIZE_BLOCK_SIZE);
       return answer(block, out ? TRANSFER_SIZE_BLOCK_SIZE : 0);
     }
-    case IOCTL_EP0_TRANSFER:
-    case IOCTL_BUFFERED_TRANSFER:
-    case IOCTL_DIRECT_TRANSFER: {
-      lock.unlock();
-      return Transfer(plug, handle, code, in, inLength, out, outLength, bytesReturned, record,
-                      error);
-    }
     default:
       *error = ERROR_INVALID_PARAMETER;
       return false;
@@ -603,8 +622,8 @@ bool SimDriverPort::Ep0Transfer(Plug& plug, uint8_t* block, uint32_t length,
   return false;
 }
 
-bool SimDriverPort::Transfer(Plug& plug, DriverHandle handle, uint32_t code, const void* in,
-                             uint32_t inLength, void* out, uint32_t outLength,
+bool SimDriverPort::Transfer(Plug& plug, uint32_t generation, DriverHandle handle, uint32_t code,
+                             const void* in, uint32_t inLength, void* out, uint32_t outLength,
                              uint32_t* bytesReturned, Overlapped* record, uint32_t* error) {
   if (in == nullptr || inLength < DRIVER_TRANSFER_BLOCK_SIZE) {
     *error = ERROR_INVALID_PARAMETER;
@@ -636,6 +655,10 @@ bool SimDriverPort::Transfer(Plug& plug, DriverHandle handle, uint32_t code, con
     return false;
   }
   std::unique_lock lock(plug.Lock);
+  if (!plug.Present || plug.Generation != generation) {
+    *error = ERROR_DEVICE_NOT_CONNECTED;
+    return false;
+  }
   if (code == IOCTL_EP0_TRANSFER)
     return Ep0Transfer(plug, p.Block, blockLength, bytesReturned, record, error);
   if (code == IOCTL_BUFFERED_TRANSFER) {
@@ -741,14 +764,10 @@ NotifyHandle SimDriverPort::RegisterClassNotification(const Guid& interfaceClass
 NotifyHandle SimDriverPort::RegisterHandleNotification(DriverHandle handle,
                                                        DeviceNoticeRecipient* recipient,
                                                        uint32_t* error) {
-  {
-    std::lock_guard lock(handlesLock_);
-    size_t slot = static_cast<size_t>((handle - kFirstHandle) / 4);
-    if (recipient == nullptr || handle < kFirstHandle || slot >= handles_.size() ||
-        !handles_[slot].Open) {
-      if (error) *error = ERROR_INVALID_HANDLE;
-      return NO_NOTIFY_HANDLE;
-    }
+  uint32_t plugIndex, generation;
+  if (recipient == nullptr || !LookupHandle(handle, &plugIndex, &generation)) {
+    if (error) *error = ERROR_INVALID_HANDLE;
+    return NO_NOTIFY_HANDLE;
   }
   std::lock_guard lock(notifyLock_);
   registrations_.push_back({++nextRegistration_, false, handle, recipient});
@@ -836,16 +855,15 @@ void SimDriverPort::BusThread() {
             plug.Gone = true;
             plug.ReturnAtNs = 0;
           }
-          {
-            std::lock_guard handles(handlesLock_);
-            for (size_t slot = 0; slot < handles_.size(); ++slot) {
-              const HandleEntry& h = handles_[slot];
-              if (h.Open && h.PlugIndex == i && h.Generation + 1 == plug.Generation) {
-                DeviceNotice notice;
-                notice.Event = DBT_DEVICEREMOVECOMPLETE;
-                notice.Handle = kFirstHandle + static_cast<DriverHandle>(slot) * 4;
-                notices.push_back(notice);
-              }
+          const uint32_t slots = handleSlots_.load(std::memory_order_acquire);
+          for (size_t slot = 0; slot < slots; ++slot) {
+            uint32_t owner, generation;
+            if (LookupHandle(SlotHandle(slot), &owner, &generation) && owner == i &&
+                generation + 1 == plug.Generation) {
+              DeviceNotice notice;
+              notice.Event = DBT_DEVICEREMOVECOMPLETE;
+              notice.Handle = SlotHandle(slot);
+              notices.push_back(notice);
             }
           }
           DeviceNotice removal;

@@ -63,13 +63,12 @@ class SimDriverPort : public DriverPort {
   struct Pending;
 
  private:
-  struct HandleEntry;
   struct Registration;
   class InterfaceSet;
 
-  bool Transfer(Plug& plug, DriverHandle handle, uint32_t code, const void* in, uint32_t inLength,
-                void* out, uint32_t outLength, uint32_t* bytesReturned, Overlapped* record,
-                uint32_t* error);
+  bool Transfer(Plug& plug, uint32_t generation, DriverHandle handle, uint32_t code, const void* in,
+                uint32_t inLength, void* out, uint32_t outLength, uint32_t* bytesReturned,
+                Overlapped* record, uint32_t* error);
   bool Ep0Transfer(Plug& plug, uint8_t* block, uint32_t length, uint32_t* bytesReturned,
                    Overlapped* record, uint32_t* error);
   void BusThread();
@@ -79,8 +78,13 @@ class SimDriverPort : public DriverPort {
   SimOptions options_;
   std::vector<std::unique_ptr<Plug>> plugs_;
 
-  mutable std::mutex handlesLock_;
-  std::vector<HandleEntry> handles_;
+  // Handles are looked up on every request without a lock: one packed word per slot
+  // (open bit, plug, plug generation), written under handlesLock_.
+  static constexpr uint32_t kMaxHandles = 4096;
+  bool LookupHandle(DriverHandle handle, uint32_t* plug, uint32_t* generation) const;
+  std::mutex handlesLock_;
+  std::unique_ptr<std::atomic<uint64_t>[]> handles_;
+  std::atomic<uint32_t> handleSlots_{0};
 
   std::mutex notifyLock_;    // the registration table
   std::mutex deliveryLock_;  // held while notices are being delivered

@@ -1,0 +1,1 @@
+tarnwick_bench(sim_bench SOURCES sim_bench.cpp LIBS sim usb)
