@@ -291,6 +291,55 @@ TEST(SimUsb, BenchmarkStreamsWith64TransfersInFlight) {
   }
 }
 
+TEST(SimUsb, SinkTakesDataOnlyWhileTheBenchmarkRuns) {
+  InstalledSim sim("reenum-ms=10,rate=unlimited");
+  NoticeRecorder recorder;
+  UsbDevice device(&recorder, PLUG_INTERFACE_CLASS, true);
+  // Bulk, both directions, IN 2 and OUT 5, burst 4.
+  const std::vector<uint8_t> both = {0x03, 0x02, 0x02, 0x05, 0x04, 0x01, 0x00,
+                                     0x03, 0x00, 0x30, 0x03, 0x02, 0x00, 0x60};
+  Reconfigure(device, recorder, both);
+  UsbEndpoint* out = device.BulkOutEndpoint;
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(out->bEndpointAddress, 0x05);
+  EXPECT_EQ(out->MaxPacketSize, 4096);
+  ASSERT_NE(device.BulkInEndpoint, nullptr);
+  EXPECT_EQ(device.BulkInEndpoint->bEndpointAddress, 0x82);
+  std::vector<uint8_t> data(65536, 0x42);
+  Event event(false, false);
+  Overlapped record;
+  record.hEvent = &event;
+  auto* context = out->SubmitTransfer(data.data(), 65536, &record);
+  EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);  // the plug naks until started
+  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_BENCH_START, false, nullptr, 0));
+  EXPECT_EQ(WaitForSingleObject(&event, 0), WAIT_OBJECT_0);
+  int32_t length = 65536;
+  EXPECT_TRUE(out->CompleteTransfer(data.data(), length, &record, context));
+  EXPECT_EQ(length, 65536);
+  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_BENCH_END, false, nullptr, 0));
+  context = out->SubmitTransfer(data.data(), 65536, &record);
+  EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);
+  EXPECT_TRUE(out->AbortTransfers());
+  length = 65536;
+  EXPECT_FALSE(out->CompleteTransfer(data.data(), length, &record, context));
+
+  // Isochronous write at full speed: one 64-byte packet per frame, each accepted.
+  InstalledSim full("reenum-ms=10,rate=unlimited,speed=full");
+  NoticeRecorder fullRecorder;
+  UsbDevice fullDevice(&fullRecorder, PLUG_INTERFACE_CLASS, true);
+  const std::vector<uint8_t> isoWrite = {0x02, 0x01, 0x03, 0x03, 0x01, 0x01, 0x00,
+                                         0x01, 0x40, 0x00, 0x01, 0x02, 0x40, 0x00};
+  Reconfigure(fullDevice, fullRecorder, isoWrite);
+  UsbEndpoint* isoOut = fullDevice.IsocOutEndpoint;
+  ASSERT_NE(isoOut, nullptr);
+  EXPECT_EQ(isoOut->MaxPacketSize, 64);
+  IsoPacketResult packets[4];
+  length = 250;
+  ASSERT_TRUE(isoOut->TransferSync(data.data(), length, packets));
+  EXPECT_EQ(packets[0].Length, 64u);
+  EXPECT_EQ(packets[3].Length, 250u - 3 * 64);
+}
+
 TEST(SimUsb, AbortCompletesEveryPendingRequest) {
   InstalledSim sim("reenum-ms=10");
   NoticeRecorder recorder;
