@@ -439,6 +439,14 @@ EndpointIo PlugModel::ReadEndpoint(uint8_t address, uint8_t* data, uint32_t leng
       io.TransferEnds = true;
       return io;
     case EndpointRole::LoopbackIn: {
+      if (length == 0) {
+        // A zero-length read ends at once; it takes a zero-length packet if one is next.
+        if (!shortEnds_.empty() && shortEnds_.front() == fifoOut_) {
+          shortEnds_.erase(shortEnds_.begin());
+        }
+        io.TransferEnds = true;
+        return io;
+      }
       uint32_t n = std::min(length, fifoCount_);
       bool ends = false;
       if (!shortEnds_.empty() && shortEnds_.front() - fifoOut_ <= n) {

@@ -225,9 +225,12 @@ bool Progress(Plug& plug, Pending& p, const SimOptions& options, Outcome* outcom
     for (uint32_t i = 0; i < p.Packets; ++i) {
       uint32_t offset = i * per;
       uint32_t want = offset < p.Length ? std::min(per, p.Length - offset) : 0;
-      EndpointIo io = in ? model.ReadEndpoint(p.Address, p.Data + offset, want)
-                         : model.WriteEndpoint(p.Address, p.Data + offset, want, true);
-      uint32_t got = io.Status == EndpointStatus::Ok ? io.Bytes : 0;
+      uint32_t got = 0;
+      if (want != 0) {
+        EndpointIo io = in ? model.ReadEndpoint(p.Address, p.Data + offset, want)
+                           : model.WriteEndpoint(p.Address, p.Data + offset, want, true);
+        got = io.Status == EndpointStatus::Ok ? io.Bytes : 0;
+      }
       if (!in) got = want;  // OUT packets leave the host whether or not the plug keeps them
       WriteIsoPacketResult({0, got}, p.Records + ISO_PACKET_RESULT_SIZE * i);
       p.Done = std::max(p.Done, offset + got);

@@ -38,6 +38,9 @@ TEST(PlugModel, LoopbackFifoKeepsShortPacketEndsAndFlowControl) {
   EXPECT_EQ(model.LoopbackCapacity(), 65536u);
   EXPECT_EQ(model.WriteEndpoint(0x01, out.data(), 65536, true).Bytes, 65536u);
   EXPECT_EQ(model.WriteEndpoint(0x01, out.data(), 10, true).Status, EndpointStatus::Nak);
+  r = model.ReadEndpoint(0x81, in.data(), 0);  // a zero-length read ends at once
+  EXPECT_EQ(r.Status, EndpointStatus::Ok);
+  EXPECT_TRUE(r.TransferEnds);
   r = model.ReadEndpoint(0x81, in.data(), 40000);
   EXPECT_EQ(r.Bytes, 40000u);
   // Wraps around the ring.
