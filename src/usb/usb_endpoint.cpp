@@ -246,9 +246,17 @@ bool UsbEndpoint::CompleteTransfer(uint8_t* buffer, int32_t& length, Overlapped*
     gotResult = GetOverlappedResult(record, &bytes, false, &error);
     if (!gotResult && error == ERROR_IO_INCOMPLETE) {
       // Still in the driver's hands: the block cannot be released under it. End the
-      // endpoint's requests and collect this one; the transfer counts as failed.
+      // endpoint's requests (the abort returns once they have all completed) and
+      // collect this one; the transfer counts as failed.
       AbortTransfers();
-      GetOverlappedResult(record, &bytes, true, &error);
+      if (!GetOverlappedResult(record, &bytes, false, &error) && error == ERROR_IO_INCOMPLETE) {
+        // A driver that keeps it even so gets to keep the block: neither freeing it
+        // under the driver nor waiting for ever is better.
+        (void)owned.release();
+        length = 0;
+        BytesTransferred.store(0, std::memory_order_relaxed);
+        return false;
+      }
       bytes = 0;
     }
     // A request that completed with an error status still reports its byte count.

@@ -117,26 +117,40 @@ bool FakePort::Close(DriverHandle handle, uint32_t* error) {
   return true;
 }
 
-NotifyHandle FakePort::RegisterClassNotification(const Guid&, DeviceNoticeRecipient*,
+NotifyHandle FakePort::RegisterClassNotification(const Guid&, DeviceNoticeRecipient* recipient,
                                                  uint32_t* error) {
   std::lock_guard<std::mutex> guard(lock_);
   if (ClassNotifyError != 0) {
     if (error) *error = ClassNotifyError;
     return NO_NOTIFY_HANDLE;
   }
-  registrations_.insert(nextRegistration_);
+  registrations_[nextRegistration_] = {true, INVALID_DRIVER_HANDLE, recipient};
   return nextRegistration_++;
 }
 
-NotifyHandle FakePort::RegisterHandleNotification(DriverHandle handle, DeviceNoticeRecipient*,
+NotifyHandle FakePort::RegisterHandleNotification(DriverHandle handle,
+                                                  DeviceNoticeRecipient* recipient,
                                                   uint32_t* error) {
   std::lock_guard<std::mutex> guard(lock_);
   if (HandleNotifyError != 0 || openHandles_.count(handle) == 0) {
     if (error) *error = HandleNotifyError != 0 ? HandleNotifyError : ERROR_INVALID_HANDLE;
     return NO_NOTIFY_HANDLE;
   }
-  registrations_.insert(nextRegistration_);
+  registrations_[nextRegistration_] = {false, handle, recipient};
   return nextRegistration_++;
+}
+
+void FakePort::SendNotice(const DeviceNotice& notice) {
+  std::vector<DeviceNoticeRecipient*> recipients;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& [id, r] : registrations_) {
+      const bool matches =
+          notice.IsInterface ? r.ForClass : (!r.ForClass && r.Handle == notice.Handle);
+      if (matches && r.Recipient != nullptr) recipients.push_back(r.Recipient);
+    }
+  }
+  for (DeviceNoticeRecipient* recipient : recipients) recipient->OnDeviceNotice(notice);
 }
 
 bool FakePort::UnregisterNotification(NotifyHandle registration, uint32_t* error) {

@@ -124,6 +124,9 @@ class FakePort : public DriverPort {
   void CompletePending(size_t count = SIZE_MAX);
   size_t OpenHandleCount() const;
   size_t RegistrationCount() const;
+  // Delivers a notice as the platform would: an interface notice to every class
+  // registration, a handle notice to the registrations of notice.Handle.
+  void SendNotice(const DeviceNotice& notice);
 
   // --- DriverPort ---
   std::unique_ptr<DeviceInterfaceSet> GetClassDevices(const Guid& interfaceClass,
@@ -165,7 +168,12 @@ class FakePort : public DriverPort {
   std::vector<Request> requests_;
   std::deque<Call> pending_;
   std::set<DriverHandle> openHandles_;
-  std::set<NotifyHandle> registrations_;
+  struct Registration {
+    bool ForClass = false;
+    DriverHandle Handle = INVALID_DRIVER_HANDLE;
+    DeviceNoticeRecipient* Recipient = nullptr;
+  };
+  std::map<NotifyHandle, Registration> registrations_;
   DriverHandle nextHandle_ = 0x100;
   NotifyHandle nextRegistration_ = 0x1000;
   bool installed_;

@@ -14,7 +14,8 @@ namespace {
 using namespace TestDescriptors;
 
 struct NoticeSink : DeviceNoticeRecipient {
-  void OnDeviceNotice(const DeviceNotice&) override {}
+  void OnDeviceNotice(const DeviceNotice& notice) override { Notices.push_back(notice); }
+  std::vector<DeviceNotice> Notices;
 };
 
 struct Shown {
@@ -297,6 +298,28 @@ TEST_F(DeviceTest, CloseDeviceReleasesAndKeepsWhatItShould) {
   EXPECT_EQ(device.idVendor, 0x1209);
   // Closing twice is harmless.
   EXPECT_TRUE(device.CloseDevice());
+}
+
+TEST_F(DeviceTest, NoticesReachTheWindowGivenAtConstruction) {
+  NoticeSink sink;
+  UsbDevice device(&sink, PLUG_INTERFACE_CLASS, false);
+  DeviceNotice arrival;
+  arrival.Event = DBT_DEVICEARRIVAL;
+  arrival.IsInterface = true;
+  arrival.Path = port.Paths[0];
+  port.SendNotice(arrival);
+  ASSERT_EQ(sink.Notices.size(), 1u);
+
+  ASSERT_TRUE(device.Open(0));
+  DeviceNotice removal;
+  removal.Event = DBT_DEVICEREMOVECOMPLETE;
+  removal.Handle = device.DeviceHandle;
+  port.SendNotice(removal);
+  ASSERT_EQ(sink.Notices.size(), 2u);
+  EXPECT_EQ(sink.Notices[1].Handle, removal.Handle);
+  device.CloseDevice();
+  port.SendNotice(removal);  // the handle registration ended with the handle
+  EXPECT_EQ(sink.Notices.size(), 2u);
 }
 
 TEST_F(DeviceTest, DestructionReleasesEveryRegistration) {
