@@ -37,9 +37,6 @@ class UsbEndpoint {
   static std::unique_ptr<UsbEndpoint> FromDescriptor(DriverHandle handle, const uint8_t* descriptor,
                                                      const uint8_t* companion);
 
-  // Endpoints are released through base pointers by the descriptor tree, so the
-  // destructor is virtual even though the objects hold nothing but their own memory.
-  virtual ~UsbEndpoint() = default;
   UsbEndpoint(const UsbEndpoint&) = delete;
   UsbEndpoint& operator=(const UsbEndpoint&) = delete;
 
@@ -52,6 +49,10 @@ class UsbEndpoint {
   // the context. packets, when given, has room for every packet of the transfer.
   virtual bool CompleteTransfer(uint8_t* buffer, int32_t& length, Overlapped* record,
                                 RequestContext* context, IsoPacketResult* packets = nullptr);
+  // Endpoints are released through base pointers by the descriptor tree, so the
+  // destructor is virtual even though the objects hold nothing but their own memory;
+  // declared after the four transfer slots so that they keep their order.
+  virtual ~UsbEndpoint() = default;
 
   bool TransferSync(uint8_t* buffer, int32_t& length, IsoPacketResult* packets = nullptr);
   bool AwaitTransfer(Overlapped* record, uint32_t timeoutMs);
