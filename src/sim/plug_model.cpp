@@ -74,7 +74,7 @@ uint32_t PlugEndpoint::IntervalBytes() const {
 }
 
 PlugModel::PlugModel(const PlugIdentity& identity)
-    : identity_(identity), speed_(identity.PortSpeed), random_(identity.Seed) {
+    : speed_(identity.PortSpeed), identity_(identity), random_(identity.Seed) {
   config_.ConnectionType = speed_;
   pendingConfig_ = config_;
   ReturnToBus();

@@ -143,25 +143,27 @@ class PlugModel {
   void FillSource(uint8_t* data, uint32_t length);
   void DrawDisplay(uint8_t* image);
 
+  // What every transfer touches comes first, so that a transfer costs few cache lines
+  // beside the data it moves.
+  std::vector<PlugEndpoint> endpoints_;
+  std::array<bool, 32> halted_{};
+  bool benchRunning_ = false;
+  uint8_t speed_ = SIM_SPEED_SUPER;
+  uint32_t sourceCounter_ = 0;
+  uint64_t transfersSeen_ = 0;
+  // Loopback FIFO: a ring of buffer count x buffer size bytes. Short-packet ends of
+  // the host's OUT transfers are kept as absolute byte positions.
+  uint32_t fifoHead_ = 0, fifoCount_ = 0;
+  uint64_t fifoIn_ = 0, fifoOut_ = 0;
+  uint64_t outSinceEnd_ = 0;
+  std::vector<uint8_t> fifo_;
+  std::vector<uint64_t> shortEnds_;
+
   PlugIdentity identity_;
-  uint8_t speed_;
   PlugConfig config_;
   PlugConfig pendingConfig_;
   bool reenumerate_ = false;
-  std::vector<PlugEndpoint> endpoints_;
-  std::array<bool, 32> halted_{};
   std::vector<uint8_t> device_, config_set_, bos_;
-
-  // Loopback FIFO: a ring of buffer count x buffer size bytes. Short-packet ends of
-  // the host's OUT transfers are kept as absolute byte positions.
-  std::vector<uint8_t> fifo_;
-  uint32_t fifoHead_ = 0, fifoCount_ = 0;
-  uint64_t fifoIn_ = 0, fifoOut_ = 0;
-  std::vector<uint64_t> shortEnds_;
-  uint64_t outSinceEnd_ = 0;
-
-  bool benchRunning_ = false;
-  uint32_t sourceCounter_ = 0;
 
   // Bus-error counting.
   uint32_t errorMask_ = 0;
@@ -170,7 +172,6 @@ class PlugModel {
   // Display state.
   uint64_t ledUntilMs_ = 0;
   uint8_t ledStep_ = 0;
-  uint64_t transfersSeen_ = 0;
   uint64_t activitySeen_ = 0;
   uint64_t activityUntilMs_ = 0;
   std::mt19937 random_;

@@ -75,16 +75,18 @@ class SimDriverPort : public DriverPort {
   void Wake();
   void DeliverNotices();
 
-  SimOptions options_;
-  std::vector<std::unique_ptr<Plug>> plugs_;
-
+  // Read by every request, kept together at the start of the object.
+  bool unlimited_ = false;
+  bool anyFaults_ = false;
   // Handles are looked up on every request without a lock: one packed word per slot
   // (open bit, plug, plug generation), written under handlesLock_.
   static constexpr uint32_t kMaxHandles = 4096;
   bool LookupHandle(DriverHandle handle, uint32_t* plug, uint32_t* generation) const;
-  std::mutex handlesLock_;
-  std::unique_ptr<std::atomic<uint64_t>[]> handles_;
   std::atomic<uint32_t> handleSlots_{0};
+  std::unique_ptr<std::atomic<uint64_t>[]> handles_;
+  std::vector<std::unique_ptr<Plug>> plugs_;
+  std::mutex handlesLock_;
+  SimOptions options_;
 
   std::mutex notifyLock_;    // the registration table
   std::mutex deliveryLock_;  // held while notices are being delivered
