@@ -340,6 +340,31 @@ TEST(SimUsb, SinkTakesDataOnlyWhileTheBenchmarkRuns) {
   EXPECT_EQ(packets[3].Length, 250u - 3 * 64);
 }
 
+TEST(SimUsb, AtAFiniteRateTransfersWaitForBusTime) {
+  // 1 MB/s: a 64 KiB read needs about 60 ms of bus time, so it cannot be done inline.
+  InstalledSim sim("reenum-ms=10,rate=1,plugs=3");
+  NoticeRecorder recorder;
+  UsbDevice device(&recorder, PLUG_INTERFACE_CLASS, false);
+  EXPECT_EQ(device.CountDevices(), 3);
+  ASSERT_TRUE(device.Open(2));
+  EXPECT_EQ(std::u16string(device.SerialNumberText), u"SIM0003");
+  std::vector<uint8_t> data(65536, 0x3C), back(65536);
+  Event event(false, false);
+  Overlapped record;
+  record.hEvent = &event;
+  UsbEndpoint* out = device.BulkOutEndpoint;
+  auto* context = out->SubmitTransfer(data.data(), 65536, &record);
+  EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);
+  EXPECT_EQ(sim.port->PendingRequests(2), 1u);
+  EXPECT_EQ(sim.port->PendingRequests(0), 0u);
+  ASSERT_EQ(WaitForSingleObject(&event, 5000), WAIT_OBJECT_0);
+  int32_t length = 65536;
+  EXPECT_TRUE(out->CompleteTransfer(data.data(), length, &record, context));
+  length = 65536;
+  ASSERT_TRUE(device.BulkInEndpoint->TransferSync(back.data(), length));
+  EXPECT_EQ(back, data);
+}
+
 TEST(SimUsb, AbortCompletesEveryPendingRequest) {
   InstalledSim sim("reenum-ms=10");
   NoticeRecorder recorder;
