@@ -18,7 +18,8 @@
 // hosts read about 440 MB/s and write a little slower (400 MB/s). High speed bulk:
 // 13 packets of 512 bytes per microframe is about 53 MB/s in theory, 42/40 MB/s on
 // real hosts. Full speed: 19 packets of 64 bytes per frame, about 1.1/1.0 MB/s. Each
-// transfer also pays a small start-up latency (one bus interval's worth at each speed).
+// transfer also pays a small start-up latency: 20 us at SuperSpeed, one microframe
+// (125 us) at high speed, one frame (1 ms) at full speed.
 double DefaultLinkRate(uint8_t speed, bool in) {
   switch (speed) {
     case SIM_SPEED_SUPER:

@@ -44,6 +44,8 @@ class SimDriverPort : public DriverPort {
   bool IoControl(DriverHandle handle, uint32_t code, const void* in, uint32_t inLength, void* out,
                  uint32_t outLength, uint32_t* bytesReturned, Overlapped* record,
                  uint32_t* error) override;
+  // Notices come on the driver's bus thread, which also completes transfers when a
+  // rate is set: a recipient forwards them and does no I/O there.
   NotifyHandle RegisterClassNotification(const Guid& interfaceClass,
                                          DeviceNoticeRecipient* recipient,
                                          uint32_t* error) override;
@@ -93,7 +95,6 @@ class SimDriverPort : public DriverPort {
   std::vector<Registration> registrations_;
   NotifyHandle nextRegistration_ = 0;
   std::vector<DeviceNotice> noticeQueue_;  // guarded by notifyLock_
-  std::vector<DriverHandle> noticeHandles_;
 
   std::mutex busLock_;
   std::condition_variable busWake_;
