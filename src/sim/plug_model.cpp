@@ -83,7 +83,7 @@ PlugModel::PlugModel(const PlugIdentity& identity)
 void PlugModel::LeaveBus() {
   benchRunning_ = false;
   counting_ = false;
-  halted_.fill(false);
+  halted_ = 0;
 }
 
 void PlugModel::ReturnToBus() {
@@ -92,7 +92,7 @@ void PlugModel::ReturnToBus() {
     speed_ = std::min(config_.ConnectionType, identity_.PortSpeed);
   }
   reenumerate_ = false;
-  halted_.fill(false);
+  halted_ = 0;
   benchRunning_ = false;
   // Firmware before 2.3 has no start command: it counts from power-up.
   counting_ = !identity_.HasFirmware || identity_.Firmware < 23;
@@ -224,11 +224,13 @@ std::string PlugModel::InfoString() const {
 }
 
 void PlugModel::SetHalt(uint8_t address, bool halted) {
-  if (FindEndpoint(address)) halted_[EndpointSlot(address)] = halted;
+  if (!FindEndpoint(address)) return;
+  const uint32_t bit = 1u << EndpointSlot(address);
+  halted_ = halted ? (halted_ | bit) : (halted_ & ~bit);
 }
 
 bool PlugModel::IsHalted(uint8_t address) const {
-  return halted_[EndpointSlot(address)];
+  return (halted_ >> EndpointSlot(address)) & 1;
 }
 
 ControlReply PlugModel::HandleSetup(const SetupPacket& setup, uint8_t* data) {

@@ -97,7 +97,7 @@ struct PlugIdentity {
   uint32_t PhyErrors = 0, LinkErrors = 0, PhyFlags = 0, LinkFlags = 0;
 };
 
-class PlugModel {
+class alignas(64) PlugModel {
  public:
   explicit PlugModel(const PlugIdentity& identity);
 
@@ -146,7 +146,7 @@ class PlugModel {
   // What every transfer touches comes first, so that a transfer costs few cache lines
   // beside the data it moves.
   std::vector<PlugEndpoint> endpoints_;
-  std::array<bool, 32> halted_{};
+  uint32_t halted_ = 0;  // one bit per endpoint, as in EndpointSlot
   bool benchRunning_ = false;
   uint8_t speed_ = SIM_SPEED_SUPER;
   uint32_t sourceCounter_ = 0;

@@ -110,9 +110,9 @@ struct alignas(64) SimDriverPort::Plug {
   std::unique_ptr<PlugModel> Model;
   uint32_t Busy = 0;  // one bit per non-empty queue
   uint32_t Generation = 1;
-  uint32_t InTransfers = 0, OutTransfers = 0;
   bool Present = true;
   bool Gone = false;  // removed for good
+  uint32_t InTransfers = 0, OutTransfers = 0;
 
   uint8_t BusAddress = 1;
   std::string Serial, Path;

@@ -30,7 +30,7 @@ double DefaultLinkRate(uint8_t speed, bool in);
 // "\\?\usb#vid_1209&pid_000a#<serial>#{05fc6c39-ecc3-4441-89c9-ec9884c41116}"
 std::string SimDevicePath(const std::string& serial);
 
-class SimDriverPort : public DriverPort {
+class alignas(64) SimDriverPort : public DriverPort {
  public:
   explicit SimDriverPort(const SimOptions& options);
   ~SimDriverPort() override;
