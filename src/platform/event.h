@@ -2,6 +2,7 @@
 // manual-reset (stays signalled until Reset). The engines and the endpoint
 // code wait on these exactly as they would on the original platform.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 constexpr uint32_t WAIT_OBJECT_0 = 0;
@@ -24,7 +25,7 @@ class Event {
   friend uint32_t WaitForSingleObject(Event*, uint32_t);
   friend uint32_t WaitForTwoObjects(Event*, Event*, bool, uint32_t);
   const bool manualReset_;
-  bool signaled_;  // guarded by the event lock in event.cpp
+  std::atomic<bool> signaled_;  // set anywhere; consumed only under the wait lock
 };
 
 // 0 when signalled, WAIT_TIMEOUT when the time ran out, WAIT_FAILED for a null event.

@@ -17,7 +17,38 @@ constexpr uint32_t kHeader = DRIVER_TRANSFER_BLOCK_SIZE;
 bool ValidData(const uint8_t* buffer, int32_t length) {
   return length >= 0 && (length == 0 || buffer != nullptr);
 }
+// Free list of context-sized blocks, per thread so that it needs no lock. Bounded: a
+// thread that releases more than it ever makes again hands the rest back.
+class ContextFreeList {
+ public:
+  static constexpr size_t kKeep = 128;
+  ~ContextFreeList() {
+    for (size_t i = 0; i < count_; ++i) ::operator delete(blocks_[i]);
+  }
+  void* Take() { return count_ > 0 ? blocks_[--count_] : nullptr; }
+  bool Give(void* block) {
+    if (count_ == kKeep) return false;
+    blocks_[count_++] = block;
+    return true;
+  }
+
+ private:
+  void* blocks_[kKeep];
+  size_t count_ = 0;
+};
+thread_local ContextFreeList t_contextFreeList;
 }  // namespace
+
+void* UsbEndpoint::RequestContext::operator new(size_t size) {
+  if (size == sizeof(RequestContext)) {
+    if (void* block = t_contextFreeList.Take()) return block;
+  }
+  return ::operator new(size);
+}
+
+void UsbEndpoint::RequestContext::operator delete(void* memory) noexcept {
+  if (memory != nullptr && !t_contextFreeList.Give(memory)) ::operator delete(memory);
+}
 
 std::unique_ptr<UsbEndpoint> UsbEndpoint::FromDescriptor(DriverHandle handle,
                                                          const uint8_t* descriptor,

@@ -5,6 +5,7 @@
 // in a row with a time-out and an abort.
 #pragma once
 #include <atomic>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -19,8 +20,33 @@ class UsbEndpoint {
   // records, data) exactly as the driver sees it, plus the layout the submission
   // chose. It belongs to the driver and the caller until CompleteTransfer releases
   // it; neither it, the data buffer nor the overlapped record may move before then.
+  // The request block: header, packet records and (buffered forms) data. Blocks of
+  // the direct bulk form fit inline, so the hot path makes one allocation, not two.
+  class RequestBlock {
+   public:
+    void assign(size_t size, uint8_t value) {
+      if (size > sizeof inline_) {
+        heap_.assign(size, value);
+        data_ = heap_.data();
+      } else {
+        std::memset(inline_, value, size);
+        data_ = inline_;
+      }
+      size_ = size;
+    }
+    uint8_t* data() { return data_; }
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+
+   private:
+    uint8_t inline_[64];
+    std::vector<uint8_t> heap_;
+    uint8_t* data_ = inline_;
+    size_t size_ = 0;
+  };
+
   struct RequestContext {
-    std::vector<uint8_t> Block;
+    RequestBlock Block;
     // Kept beside the block so that read-back never trusts offsets the driver could
     // have overwritten.
     uint32_t PacketRecordLength = 0;
@@ -29,6 +55,11 @@ class UsbEndpoint {
     bool IsIn = false;          // direction at submission
     bool Accepted = false;      // the driver took the request (completed or pending)
     uint32_t SubmitError = 0;   // system error of the submission (997 pending)
+
+    // Every transfer makes and releases one context; a small per-thread free list
+    // keeps the allocator off the transfer path of the benchmark workers.
+    static void* operator new(size_t size);
+    static void operator delete(void* memory) noexcept;
   };
 
   // Builds an endpoint of the kind bits 1..0 of bmAttributes name (0 control,
