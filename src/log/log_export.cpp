@@ -92,9 +92,9 @@ bool WriteLogFile(Logger* log, std::u16string_view path) {
     line += "- ";
     AppendNarrow(line, text);
     line += "\r\n";
-    // Not flushed line by line: on a full log that costs a second of system calls
-    // for nothing the reader of a finished file could see.
-    std::fwrite(line.data(), 1, line.size(), file);
+    // Flushed line by line, so a save cut short by a crash still holds every
+    // complete line, and a reader watching the file sees the records arrive.
+    WriteAll(file, line);
   }
   std::fclose(file);
   return true;
