@@ -100,17 +100,21 @@ bool PlugCommand(UsbDevice& device, uint16_t command, uint8_t* data, int32_t len
   return control->ControlWrite(data, length);
 }
 
+// Reconfigures the plug for a SuperSpeed bulk benchmark in which the plug sends (burst
+// 16), waits for it to come back, reopens it and starts the benchmark data.
+bool StartBulkInBenchmark(UsbDevice& device, ArrivalWaiter& waiter) {
+  uint8_t block[14] = {0x01, 0x02, 0x01, 0x01, 0x10, 0x01, 0x00,
+                       0x03, 0x00, 0xC0, 0x03, 0x02, 0x00, 0xC0};
+  return PlugCommand(device, PLUG_CMD_CONFIG, block, 14) && waiter.Wait() && device.Open(0) &&
+         device.BulkInEndpoint != nullptr && PlugCommand(device, PLUG_CMD_BENCH_START, nullptr, 0);
+}
+
 void BM_BulkInQueue64(benchmark::State& state) {
-  SimOptions options = ParseSimOptions("rate=unlimited,reenum-ms=1").Options;
-  SimDriverPort port(options);
+  SimDriverPort port(ParseSimOptions("rate=unlimited,reenum-ms=1").Options);
   SetDriverPort(&port);
   ArrivalWaiter waiter;
   UsbDevice device(&waiter, PLUG_INTERFACE_CLASS, true);
-  // SuperSpeed bulk benchmark, the plug sends, burst 16.
-  uint8_t block[14] = {0x01, 0x02, 0x01, 0x01, 0x10, 0x01, 0x00,
-                       0x03, 0x00, 0xC0, 0x03, 0x02, 0x00, 0xC0};
-  if (!PlugCommand(device, PLUG_CMD_CONFIG, block, 14) || !waiter.Wait() || !device.Open(0) ||
-      device.BulkInEndpoint == nullptr || !PlugCommand(device, PLUG_CMD_BENCH_START, nullptr, 0)) {
+  if (!StartBulkInBenchmark(device, waiter)) {
     state.SkipWithError("simulated plug did not come up in benchmark mode");
     SetDriverPort(nullptr);
     return;
@@ -165,10 +169,7 @@ void BM_BulkInQueue64AtPort(benchmark::State& state) {
   SetDriverPort(&port);
   ArrivalWaiter waiter;
   UsbDevice device(&waiter, PLUG_INTERFACE_CLASS, true);
-  uint8_t block[14] = {0x01, 0x02, 0x01, 0x01, 0x10, 0x01, 0x00,
-                       0x03, 0x00, 0xC0, 0x03, 0x02, 0x00, 0xC0};
-  if (!PlugCommand(device, PLUG_CMD_CONFIG, block, 14) || !waiter.Wait() || !device.Open(0) ||
-      !PlugCommand(device, PLUG_CMD_BENCH_START, nullptr, 0)) {
+  if (!StartBulkInBenchmark(device, waiter)) {
     state.SkipWithError("simulated plug did not come up in benchmark mode");
     SetDriverPort(nullptr);
     return;
