@@ -6,8 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/event.h"
-#include "platform/overlapped.h"
 #include "platform/win_error.h"
 #include "sim/plug_model.h"
 #include "sim_test_support.h"
@@ -18,29 +16,9 @@ namespace {
 
 DriverHandle OpenFirst(SimDriverPort& port) {
   uint32_t error = 0;
-  auto set = port.GetClassDevices(PLUG_INTERFACE_CLASS, &error);
-  std::string path;
-  EXPECT_EQ(set->GetInterfacePath(0, &path), ERROR_SUCCESS);
-  DriverHandle handle = port.Open(path, &error);
+  DriverHandle handle = port.Open(port.PlugPath(0), &error);
   EXPECT_NE(handle, INVALID_DRIVER_HANDLE);
   return handle;
-}
-
-// An endpoint-0 request block with its data area.
-std::vector<uint8_t> ControlBlock(uint8_t requestType, uint8_t request, uint16_t value,
-                                  uint16_t index, uint16_t length) {
-  std::vector<uint8_t> block(DRIVER_TRANSFER_BLOCK_SIZE + length);
-  DriverTransferBlock header;
-  header.bmRequestType = requestType;
-  header.bRequest = request;
-  header.wValue = value;
-  header.wIndex = index;
-  header.wLength = length;
-  header.Timeout = 5;
-  header.BufferOffset = DRIVER_TRANSFER_BLOCK_SIZE;
-  header.BufferLength = length;
-  WriteDriverTransferBlock(header, block.data());
-  return block;
 }
 
 TEST(SimDriver, PathsFollowTheDeviceInterfaceFormAndOpenIgnoresCase) {
@@ -93,22 +71,34 @@ TEST(SimDriver, EndpointZeroReportsHeaderPlusDataAndStallsUnknownCommands) {
   SimDriverPort port(Options(""));
   DriverHandle handle = OpenFirst(port);
   uint32_t bytes = 0, error = 0;
-  auto block = ControlBlock(0x80, 6, 0x0100, 0, 18);
+  // An endpoint-0 request block with its data area.
+  auto controlBlock = [](uint8_t requestType, uint8_t request, uint16_t value, uint16_t length) {
+    std::vector<uint8_t> block(DRIVER_TRANSFER_BLOCK_SIZE + length);
+    DriverTransferBlock header;
+    header.bmRequestType = requestType;
+    header.bRequest = request;
+    header.wValue = value;
+    header.wLength = length;
+    header.Timeout = 5;
+    header.BufferOffset = DRIVER_TRANSFER_BLOCK_SIZE;
+    header.BufferLength = length;
+    WriteDriverTransferBlock(header, block.data());
+    return block;
+  };
+  auto block = controlBlock(0x80, 6, 0x0100, 18);
   ASSERT_TRUE(port.IoControl(handle, IOCTL_EP0_TRANSFER, block.data(), block.size(), block.data(),
                              block.size(), &bytes, nullptr, &error));
   EXPECT_EQ(bytes, DRIVER_TRANSFER_BLOCK_SIZE + 18);
   EXPECT_EQ(GetLe16(&block[38 + 8]), PLUG_VENDOR_ID);
   EXPECT_EQ(GetLe16(&block[38 + 10]), PLUG_PRODUCT_ID);
 
-  auto unknown = ControlBlock(0xC0, 0, 0x7777, 0, 4);
-  Event event(false, false);
-  Overlapped record;
-  record.hEvent = &event;
+  auto unknown = controlBlock(0xC0, 0, 0x7777, 4);
+  PendingIo io;
   EXPECT_FALSE(port.IoControl(handle, IOCTL_EP0_TRANSFER, unknown.data(), unknown.size(),
-                              unknown.data(), unknown.size(), &bytes, &record, &error));
+                              unknown.data(), unknown.size(), &bytes, &io.record, &error));
   EXPECT_EQ(error, ERROR_IO_PENDING);
-  EXPECT_EQ(WaitForSingleObject(&event, 0), WAIT_OBJECT_0);
-  EXPECT_FALSE(GetOverlappedResult(&record, &bytes, false, &error));
+  EXPECT_TRUE(io.Done());
+  EXPECT_FALSE(GetOverlappedResult(&io.record, &bytes, false, &error));
   EXPECT_EQ(error, ERROR_GEN_FAILURE);
   EXPECT_EQ(ReadDriverTransferBlock(unknown.data()).UsbdStatus, SIM_USBD_STATUS_STALL);
 }
@@ -118,28 +108,25 @@ TEST(SimDriver, DirectTransferWritesStatusesIntoTheInputBlock) {
   DriverHandle handle = OpenFirst(port);
   uint32_t bytes = 0, error = 0;
   std::vector<uint8_t> data(4096, 0x5A), back(4096);
-  auto direct = [&](uint8_t address, std::vector<uint8_t>& buffer, Overlapped* record,
-                    uint8_t* block) {
+  PendingIo io;
+  uint8_t block[DRIVER_TRANSFER_BLOCK_SIZE];
+  auto direct = [&](uint8_t address, std::vector<uint8_t>& buffer) {
     DriverTransferBlock header;
     header.EndpointAddress = address;
     WriteDriverTransferBlock(header, block);
     PutLe32(block + DTB_NTSTATUS_OFFSET, 0xDEADBEEF);  // must be overwritten
     return port.IoControl(handle, IOCTL_DIRECT_TRANSFER, block, DRIVER_TRANSFER_BLOCK_SIZE,
-                          buffer.data(), buffer.size(), &bytes, record, &error);
+                          buffer.data(), buffer.size(), &bytes, &io.record, &error);
   };
-  Event event(false, false);
-  Overlapped record;
-  record.hEvent = &event;
-  uint8_t block[DRIVER_TRANSFER_BLOCK_SIZE];
-  ASSERT_TRUE(direct(0x01, data, &record, block));
+  ASSERT_TRUE(direct(0x01, data));
   EXPECT_EQ(bytes, 4096u);  // data bytes only
   EXPECT_EQ(GetLe32(block + DTB_NTSTATUS_OFFSET), 0u);
-  ASSERT_TRUE(direct(0x81, back, &record, block));
+  ASSERT_TRUE(direct(0x81, back));
   EXPECT_EQ(back, data);
   // The second read is the injected failure: it completes through the record.
-  EXPECT_FALSE(direct(0x81, back, &record, block));
+  EXPECT_FALSE(direct(0x81, back));
   EXPECT_EQ(error, ERROR_IO_PENDING);
-  EXPECT_FALSE(GetOverlappedResult(&record, &bytes, false, &error));
+  EXPECT_FALSE(GetOverlappedResult(&io.record, &bytes, false, &error));
   EXPECT_EQ(GetLe32(block + DTB_NTSTATUS_OFFSET), SIM_NTSTATUS_UNSUCCESSFUL);
   EXPECT_EQ(GetLe32(block + DTB_USBDSTATUS_OFFSET), SIM_USBD_STATUS_CRC);
 }
@@ -149,27 +136,24 @@ TEST(SimDriver, BufferedTransferReportsHeaderAndDataBytes) {
   DriverHandle handle = OpenFirst(port);
   uint32_t bytes = 0, error = 0;
   std::vector<uint8_t> block(DRIVER_TRANSFER_BLOCK_SIZE + 100);
-  DriverTransferBlock header;
-  header.EndpointAddress = 0x01;
-  header.BufferOffset = DRIVER_TRANSFER_BLOCK_SIZE;
-  header.BufferLength = 100;
-  WriteDriverTransferBlock(header, block.data());
+  auto buffered = [&](uint8_t address, uint32_t length) {
+    DriverTransferBlock header;
+    header.EndpointAddress = address;
+    header.BufferOffset = DRIVER_TRANSFER_BLOCK_SIZE;
+    header.BufferLength = length;
+    WriteDriverTransferBlock(header, block.data());
+    return port.IoControl(handle, IOCTL_BUFFERED_TRANSFER, block.data(), block.size(), block.data(),
+                          block.size(), &bytes, nullptr, &error);
+  };
   for (int i = 0; i < 100; ++i) block[38 + i] = static_cast<uint8_t>(i);
-  ASSERT_TRUE(port.IoControl(handle, IOCTL_BUFFERED_TRANSFER, block.data(), block.size(),
-                             block.data(), block.size(), &bytes, nullptr, &error));
+  ASSERT_TRUE(buffered(0x01, 100));
   EXPECT_EQ(bytes, 138u);
-  header.EndpointAddress = 0x81;
-  WriteDriverTransferBlock(header, block.data());
   std::memset(block.data() + 38, 0, 100);
-  ASSERT_TRUE(port.IoControl(handle, IOCTL_BUFFERED_TRANSFER, block.data(), block.size(),
-                             block.data(), block.size(), &bytes, nullptr, &error));
+  ASSERT_TRUE(buffered(0x81, 100));
   EXPECT_EQ(bytes, 138u);
   EXPECT_EQ(block[38 + 99], 99);
   // Offsets beyond the block are refused rather than followed.
-  header.BufferLength = 1000;
-  WriteDriverTransferBlock(header, block.data());
-  EXPECT_FALSE(port.IoControl(handle, IOCTL_BUFFERED_TRANSFER, block.data(), block.size(),
-                              block.data(), block.size(), &bytes, nullptr, &error));
+  EXPECT_FALSE(buffered(0x81, 1000));
   EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
 }
 
@@ -182,16 +166,14 @@ TEST(SimDriver, ClosingAHandleCancelsItsPendingRequests) {
   DriverTransferBlock header;
   header.EndpointAddress = 0x81;
   WriteDriverTransferBlock(header, block);
-  Event event(false, false);
-  Overlapped record;
-  record.hEvent = &event;
+  PendingIo io;
   EXPECT_FALSE(port.IoControl(handle, IOCTL_DIRECT_TRANSFER, block, sizeof block, buffer.data(),
-                              buffer.size(), &bytes, &record, &error));
+                              buffer.size(), &bytes, &io.record, &error));
   EXPECT_EQ(error, ERROR_IO_PENDING);  // empty loopback FIFO: waits for data
   EXPECT_EQ(port.PendingRequests(0), 1u);
   ASSERT_TRUE(port.Close(handle, &error));
-  EXPECT_EQ(WaitForSingleObject(&event, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(record.Status.load(), ERROR_OPERATION_ABORTED);
+  EXPECT_TRUE(io.Done());
+  EXPECT_EQ(io.record.Status.load(), ERROR_OPERATION_ABORTED);
   EXPECT_EQ(port.PendingRequests(0), 0u);
 }
 

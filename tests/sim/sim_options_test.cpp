@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
+
 #include "platform/text.h"
 
 namespace {
@@ -12,24 +15,17 @@ std::string ErrorOf(const char* text) {
   return Utf16ToUtf8(result.Error);
 }
 
-TEST(SimOptions, EmptyTextGivesOneSuperSpeedPlugWithDefaults) {
-  SimOptionsResult result = ParseSimOptions("");
-  ASSERT_TRUE(result.Ok);
-  EXPECT_EQ(result.Options.Plugs, 1u);
-  EXPECT_EQ(result.Options.Speed, SIM_SPEED_SUPER);
-  EXPECT_EQ(result.Options.Firmware, 23);
-  EXPECT_TRUE(result.Options.HasFirmware);
-  EXPECT_FALSE(result.Options.Unlimited);
-  EXPECT_EQ(result.Options.ReadErrorEvery, 0u);
-}
+// Every key, each with a value other than its default.
+const std::string kEveryKey =
+    "plugs=8,speed=high,serial=Bench-1,firmware=21,rate=unlimited,reenum-ms=0,seed=99,"
+    "read-error-every=3,write-error-every=4,short-read-every=5,corrupt-every=6,"
+    "corrupt-bytes=7,timeout-every=8,stall-every=9,phy-errors=10,link-errors=11,"
+    "phy-flags=0x1ff,link-flags=0x7FFF,remove-after-ms=12,no-return,bad-config=1,bad-bos";
 
 TEST(SimOptions, EveryKeyIsTaken) {
-  SimOptionsResult r = ParseSimOptions(
-      "plugs=8,speed=high,serial=Bench-1,firmware=21,rate=unlimited,reenum-ms=0,seed=99,"
-      "read-error-every=3,write-error-every=4,short-read-every=5,corrupt-every=6,"
-      "corrupt-bytes=7,timeout-every=8,stall-every=9,phy-errors=10,link-errors=11,"
-      "phy-flags=0x1ff,link-flags=0x7FFF,remove-after-ms=12,no-return,bad-config=1,bad-bos");
+  SimOptionsResult r = ParseSimOptions(kEveryKey.c_str());
   ASSERT_TRUE(r.Ok) << Utf16ToUtf8(r.Error);
+  // The fault counts are proven by their effects on a running plug; these are the rest.
   const SimOptions& o = r.Options;
   EXPECT_EQ(o.Plugs, 8u);
   EXPECT_EQ(o.Speed, SIM_SPEED_HIGH);
@@ -38,25 +34,22 @@ TEST(SimOptions, EveryKeyIsTaken) {
   EXPECT_TRUE(o.Unlimited);
   EXPECT_EQ(o.ReenumMs, 0u);
   EXPECT_EQ(o.Seed, 99u);
-  EXPECT_EQ(o.ReadErrorEvery, 3u);
-  EXPECT_EQ(o.WriteErrorEvery, 4u);
-  EXPECT_EQ(o.ShortReadEvery, 5u);
-  EXPECT_EQ(o.CorruptEvery, 6u);
-  EXPECT_EQ(o.CorruptBytes, 7u);
-  EXPECT_EQ(o.TimeoutEvery, 8u);
-  EXPECT_EQ(o.StallEvery, 9u);
-  EXPECT_EQ(o.PhyErrors, 10u);
-  EXPECT_EQ(o.LinkErrors, 11u);
   EXPECT_EQ(o.PhyFlags, 0x1FFu);
   EXPECT_EQ(o.LinkFlags, 0x7FFFu);
-  EXPECT_EQ(o.RemoveAfterMs, 12u);
   EXPECT_TRUE(o.NoReturn);
   EXPECT_TRUE(o.BadConfig);
   EXPECT_TRUE(o.BadBos);
 }
 
-TEST(SimOptions, RateAndFirmwareForms) {
-  SimOptionsResult r = ParseSimOptions(" rate = 250 , firmware=none ");
+TEST(SimOptions, DefaultsAndValueForms) {
+  SimOptionsResult r = ParseSimOptions("");
+  ASSERT_TRUE(r.Ok);
+  EXPECT_EQ(r.Options.Plugs, 1u);
+  EXPECT_EQ(r.Options.Speed, SIM_SPEED_SUPER);
+  EXPECT_EQ(r.Options.Firmware, 23);
+  EXPECT_TRUE(r.Options.HasFirmware);
+  EXPECT_FALSE(r.Options.Unlimited);
+  r = ParseSimOptions(" rate = 250 , firmware=none ");
   ASSERT_TRUE(r.Ok);
   EXPECT_DOUBLE_EQ(r.Options.RateMBps, 250.0);
   EXPECT_FALSE(r.Options.Unlimited);
@@ -68,28 +61,9 @@ TEST(SimOptions, UnknownKeyIsNamedAndValidKeysListed) {
   std::string error = ErrorOf("plugs=2,colour=blue");
   EXPECT_NE(error.find("\"colour\""), std::string::npos) << error;
   EXPECT_NE(error.find("Valid options:"), std::string::npos);
-  for (const char* key : {"plugs",
-                          "speed",
-                          "serial",
-                          "firmware",
-                          "rate",
-                          "reenum-ms",
-                          "seed",
-                          "read-error-every",
-                          "write-error-every",
-                          "short-read-every",
-                          "corrupt-every",
-                          "corrupt-bytes",
-                          "timeout-every",
-                          "stall-every",
-                          "phy-errors",
-                          "link-errors",
-                          "phy-flags",
-                          "link-flags",
-                          "remove-after-ms",
-                          "no-return",
-                          "bad-config",
-                          "bad-bos"}) {
+  std::istringstream items(kEveryKey);
+  for (std::string item; std::getline(items, item, ',');) {
+    const std::string key = item.substr(0, item.find('='));
     EXPECT_NE(error.find(key), std::string::npos) << key;
   }
 }

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "platform/driver_port.h"
+#include "platform/event.h"
+#include "platform/overlapped.h"
 #include "sim/sim_driver.h"
 #include "sim/sim_options.h"
 
@@ -27,6 +29,14 @@ class InstalledSim {
   }
   ~InstalledSim() { SetDriverPort(nullptr); }
   std::unique_ptr<SimDriverPort> port;
+};
+
+// An overlapped record with its own event, for requests that are left pending.
+struct PendingIo {
+  PendingIo() { record.hEvent = &event; }
+  bool Done() { return WaitForSingleObject(&event, 0) == WAIT_OBJECT_0; }
+  Event event{false, false};
+  Overlapped record;
 };
 
 class NoticeRecorder : public DeviceNoticeRecipient {

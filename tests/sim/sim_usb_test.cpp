@@ -5,12 +5,11 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/event.h"
 #include "platform/message_box.h"
-#include "platform/overlapped.h"
 #include "platform/text.h"
 #include "platform/win_error.h"
 #include "sim/plug_model.h"
@@ -19,6 +18,15 @@
 #include "usb/usb_device.h"
 
 namespace {
+
+// A simulated plug installed for the test's lifetime, seen through UsbDevice.
+struct Plug {
+  explicit Plug(const char* options, bool open = true)
+      : sim(options), device(&recorder, PLUG_INTERFACE_CLASS, open) {}
+  InstalledSim sim;
+  NoticeRecorder recorder;
+  UsbDevice device;
+};
 
 UsbEndpoint* FindEndpoint(UsbDevice& device, uint8_t address) {
   for (uint8_t i = 1; i < device.CountEndpoints(); ++i) {
@@ -38,48 +46,35 @@ bool PlugCommand(UsbDevice& device, uint16_t command, bool in, void* data, int32
             : control->ControlWrite(static_cast<uint8_t*>(data), length);
 }
 
-std::string PlugInfo(UsbDevice& device) {
-  char info[32] = {};
-  EXPECT_TRUE(PlugCommand(device, PLUG_CMD_INFO, true, info, 31));
-  return info;
-}
-
-// Sends a configuration and waits for the plug to leave and come back; returns the
-// notices the device's recipient saw.
-std::vector<DeviceNotice> Reconfigure(UsbDevice& device, NoticeRecorder& recorder,
-                                      const std::vector<uint8_t>& block) {
-  size_t before = recorder.Snapshot().size();
+// Sends a configuration, waits for the plug to leave and come back, and reopens it.
+void Reconfigure(Plug& plug, const std::vector<uint8_t>& block) {
+  const size_t before = plug.recorder.Snapshot().size();
   std::vector<uint8_t> copy = block;
-  EXPECT_TRUE(PlugCommand(device, PLUG_CMD_CONFIG, false, copy.data(), 14));
-  auto notices = recorder.WaitFor(before + 3);  // handle removal, interface removal, arrival
-  EXPECT_EQ(notices.size(), before + 3);
-  EXPECT_TRUE(device.Open(0));
-  return std::vector<DeviceNotice>(notices.begin() + static_cast<long>(before), notices.end());
+  ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_CONFIG, false, copy.data(), 14));
+  // Handle removal, interface removal, arrival.
+  EXPECT_EQ(plug.recorder.WaitFor(before + 3).size(), before + 3);
+  EXPECT_TRUE(plug.device.Open(0));
 }
 
 const std::vector<uint8_t> kBulkReadSuper = {0x01, 0x02, 0x01, 0x01, 0x10, 0x01, 0x00,
                                              0x03, 0x00, 0xC0, 0x03, 0x02, 0x00, 0xC0};
 
-struct SpeedCase {
-  const char* Options;
-  uint16_t bcdUSB;
-  uint32_t Ep0PacketSize;
-  uint16_t BulkPacket;
-  bool High, Super;
-};
-
-TEST(SimUsb, DescriptorsAtEachSpeed) {
-  const SpeedCase cases[] = {{"speed=super", 0x0320, 512, 1024, false, true},
-                             {"speed=high", 0x0210, 64, 512, true, false},
-                             {"speed=full", 0x0200, 64, 64, false, false}};
-  for (const SpeedCase& c : cases) {
+TEST(SimUsb, DescriptorsAndSpeedCodeAtEachSpeed) {
+  const struct {
+    const char* Options;
+    uint16_t bcdUSB;
+    uint32_t Ep0PacketSize;
+    uint16_t BulkPacket;
+    bool High, Super;
+    uint32_t SpeedCode;
+  } cases[] = {{"speed=super", 0x0320, 512, 1024, false, true, 3},
+               {"speed=high", 0x0210, 64, 512, true, false, 2},
+               {"speed=full", 0x0200, 64, 64, false, false, 1}};
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.Options);
-    InstalledSim sim(c.Options);
-    UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, false);
-    EXPECT_EQ(device.CountDevices(), 1);
+    Plug plug(c.Options, false);
+    UsbDevice& device = plug.device;
     ASSERT_TRUE(device.Open(0));
-    EXPECT_EQ(device.idVendor, PLUG_VENDOR_ID);
-    EXPECT_EQ(device.idProduct, PLUG_PRODUCT_ID);
     EXPECT_EQ(device.bcdUSB, c.bcdUSB);
     EXPECT_EQ(device.Ep0PacketSize, c.Ep0PacketSize);
     EXPECT_EQ(device.IsHighSpeed, c.High);
@@ -99,53 +94,43 @@ TEST(SimUsb, DescriptorsAtEachSpeed) {
     UsbEndpoint* display = FindEndpoint(device, PLUG_DISPLAY_ENDPOINT);
     ASSERT_NE(display, nullptr);
     EXPECT_EQ(display->bmAttributes, 2);
+    uint8_t code[4] = {};
+    ASSERT_TRUE(PlugCommand(device, PLUG_CMD_SPEED, true, code, 4));
+    EXPECT_EQ(GetLe32(code), c.SpeedCode);
   }
 }
 
-TEST(SimUsb, InformationStringAndSpeedCode) {
-  {
-    InstalledSim sim("firmware=21,speed=high");
-    UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
-    std::string info = PlugInfo(device);
-    size_t at = info.find("FW Version V");
-    ASSERT_NE(at, std::string::npos) << info;
-    EXPECT_EQ(info[at + 12], '2');
-    EXPECT_EQ(info[at + 14], '1');
-    EXPECT_NE(info.find("HW Version"), std::string::npos);
-    uint8_t code[4] = {};
-    ASSERT_TRUE(PlugCommand(device, PLUG_CMD_SPEED, true, code, 4));
-    EXPECT_EQ(GetLe32(code), 2u);
+TEST(SimUsb, InformationStringShowsTheFirmwareVersionWhenThereIsOne) {
+  for (auto [options, hasFirmware] : {std::pair{"firmware=21", true}, {"firmware=none", false}}) {
+    Plug plug(options);
+    char info[32] = {};
+    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_INFO, true, info, 31));
+    const std::string text = info;
+    EXPECT_EQ(text.find("FW Version") != std::string::npos, hasFirmware) << text;
+    EXPECT_EQ(text.find("FW Version V2.1 HW Version") != std::string::npos, hasFirmware) << text;
+    EXPECT_NE(text.find("HW Version"), std::string::npos) << text;
   }
-  InstalledSim sim("firmware=none");
-  UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
-  std::string info = PlugInfo(device);
-  EXPECT_EQ(info.find("FW Version"), std::string::npos) << info;
-  uint8_t code[4] = {};
-  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_SPEED, true, code, 4));
-  EXPECT_EQ(GetLe32(code), 3u);
 }
 
 TEST(SimUsb, ConfigurationMakesThePlugLeaveAndReturnWithTheNewLayout) {
-  InstalledSim sim("reenum-ms=20");
-  NoticeRecorder recorder;
-  UsbDevice device(&recorder, PLUG_INTERFACE_CLASS, true);
+  Plug plug("reenum-ms=20");
+  UsbDevice& device = plug.device;
   ASSERT_NE(device.DeviceHandle, INVALID_DRIVER_HANDLE);
   const DriverHandle oldHandle = device.DeviceHandle;
   std::vector<uint8_t> block = kBulkReadSuper;
   ASSERT_TRUE(PlugCommand(device, PLUG_CMD_CONFIG, false, block.data(), 14));
-  auto left = recorder.WaitFor(2);
+  auto left = plug.recorder.WaitFor(2);
   ASSERT_GE(left.size(), 2u);
   EXPECT_EQ(left[0].Event, DBT_DEVICEREMOVECOMPLETE);
   EXPECT_FALSE(left[0].IsInterface);
   EXPECT_EQ(left[0].Handle, oldHandle);
   EXPECT_EQ(left[1].Event, DBT_DEVICEREMOVECOMPLETE);
   EXPECT_TRUE(left[1].IsInterface);
-  // The old handle is stale now.
-  uint8_t speed[4] = {};
+  uint8_t speed[4] = {};  // the old handle is stale now
   EXPECT_FALSE(device.SendDeviceRequest(IOCTL_GET_SPEED, speed, 4));
   EXPECT_EQ(device.LastErrorCode, ERROR_DEVICE_NOT_CONNECTED);
 
-  auto all = recorder.WaitFor(3);
+  auto all = plug.recorder.WaitFor(3);
   ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[2].Event, DBT_DEVICEARRIVAL);
   EXPECT_TRUE(all[2].IsInterface);
@@ -163,52 +148,57 @@ TEST(SimUsb, ConfigurationMakesThePlugLeaveAndReturnWithTheNewLayout) {
 }
 
 TEST(SimUsb, IsochronousLayoutsAndPacketResults) {
-  InstalledSim sim("reenum-ms=10,rate=unlimited");
-  NoticeRecorder recorder;
-  UsbDevice device(&recorder, PLUG_INTERFACE_CLASS, true);
-  // Isochronous read, endpoints 3, burst 16, interval 1, 3 packets per interval.
-  const std::vector<uint8_t> iso = {0x01, 0x01, 0x03, 0x03, 0x10, 0x01, 0x00,
-                                    0x03, 0x00, 0xC0, 0x03, 0x02, 0x00, 0xC0};
-  Reconfigure(device, recorder, iso);
-  ASSERT_NE(device.IsocInEndpoint, nullptr);
-  UsbEndpoint* in = device.IsocInEndpoint;
-  EXPECT_EQ(in->bEndpointAddress, 0x83);
-  EXPECT_EQ(in->MaxPacketSize, 49152);
-  EXPECT_EQ(in->BytesPerInterval, 49152);
-
-  std::vector<uint8_t> buffer(3 * 49152);
-  IsoPacketResult packets[3];
-  int32_t length = static_cast<int32_t>(buffer.size());
-  // Before the benchmark starts the plug has nothing to send: empty packets.
-  ASSERT_TRUE(in->TransferSync(buffer.data(), length, packets));
-  for (const IsoPacketResult& p : packets) EXPECT_EQ(p.Length, 0u);
-  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_BENCH_START, false, nullptr, 0));
-  length = static_cast<int32_t>(buffer.size());
-  ASSERT_TRUE(in->TransferSync(buffer.data(), length, packets));
-  for (const IsoPacketResult& p : packets) {
-    EXPECT_EQ(p.Status, 0u);
-    EXPECT_EQ(p.Length, 49152u);
+  const struct {
+    const char* Options;
+    std::vector<uint8_t> Block;
+    uint8_t Address;
+    uint16_t MaxPacketSize;
+    uint8_t PacketsPerInterval;
+  } layouts[] = {
+      // Read, endpoints 3, burst 16, interval 1, 3 packets per interval.
+      {"speed=super", {1, 1, 3, 3, 16, 1, 0, 3, 0, 0xC0, 3, 2, 0, 0xC0}, 0x83, 49152, 1},
+      // High speed: 3 transactions of 1024 bytes per microframe.
+      {"speed=high", {1, 1, 3, 3, 1, 1, 0, 3, 0, 0xC0, 2, 2, 0, 0xC0}, 0x83, 3072, 3},
+      // Write at full speed: one 64-byte packet per frame.
+      {"speed=full", {2, 1, 3, 3, 1, 1, 0, 1, 0x40, 0, 1, 2, 0x40, 0}, 0x03, 64, 1},
+  };
+  for (const auto& l : layouts) {
+    SCOPED_TRACE(l.Options);
+    Plug plug((std::string("reenum-ms=10,rate=unlimited,") + l.Options).c_str());
+    Reconfigure(plug, l.Block);
+    UsbEndpoint* iso = l.Address & 0x80 ? plug.device.IsocInEndpoint : plug.device.IsocOutEndpoint;
+    ASSERT_NE(iso, nullptr);
+    EXPECT_EQ(iso->bEndpointAddress, l.Address);
+    EXPECT_EQ(iso->MaxPacketSize, l.MaxPacketSize);
+    EXPECT_EQ(iso->PacketsPerInterval, l.PacketsPerInterval);
+    std::vector<uint8_t> buffer(3 * 49152);
+    IsoPacketResult packets[4];
+    int32_t length = 250;
+    if (iso == plug.device.IsocOutEndpoint) {
+      // Writes are taken packet by packet, the last one short.
+      ASSERT_TRUE(iso->TransferSync(buffer.data(), length, packets));
+      EXPECT_EQ(packets[0].Length, 64u);
+      EXPECT_EQ(packets[3].Length, 250u - 3 * 64);
+    } else if (l.MaxPacketSize == 49152) {
+      EXPECT_EQ(iso->BytesPerInterval, 49152);
+      // Before the benchmark starts the plug has nothing to send: empty packets.
+      ASSERT_TRUE(iso->TransferSync(buffer.data(), length = 3 * 49152, packets));
+      for (int i = 0; i < 3; ++i) EXPECT_EQ(packets[i].Length, 0u);
+      ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_BENCH_START, false, nullptr, 0));
+      ASSERT_TRUE(iso->TransferSync(buffer.data(), length = 3 * 49152, packets));
+      EXPECT_EQ(length, 3 * 49152);
+      for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(packets[i].Status, 0u);
+        EXPECT_EQ(packets[i].Length, 49152u);
+      }
+    }
   }
-  EXPECT_EQ(length, 3 * 49152);
-
-  // High speed: 3 transactions of 1024 bytes per microframe.
-  InstalledSim high("reenum-ms=10,speed=high");
-  NoticeRecorder highRecorder;
-  UsbDevice highDevice(&highRecorder, PLUG_INTERFACE_CLASS, true);
-  std::vector<uint8_t> hsIso = iso;
-  hsIso[4] = 1;
-  hsIso[10] = 2;
-  Reconfigure(highDevice, highRecorder, hsIso);
-  ASSERT_NE(highDevice.IsocInEndpoint, nullptr);
-  EXPECT_EQ(highDevice.IsocInEndpoint->PacketsPerInterval, 3);
-  EXPECT_EQ(highDevice.IsocInEndpoint->MaxPacketSize, 3072);
 }
 
 TEST(SimUsb, LoopbackReturnsTheBytesAndHonoursFifoFlowControl) {
-  InstalledSim sim("rate=unlimited");
-  UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
-  UsbEndpoint* out = device.BulkOutEndpoint;
-  UsbEndpoint* in = device.BulkInEndpoint;
+  Plug plug("rate=unlimited");
+  UsbEndpoint* out = plug.device.BulkOutEndpoint;
+  UsbEndpoint* in = plug.device.BulkInEndpoint;
   ASSERT_TRUE(out && in);
   std::vector<uint8_t> first(65536), second(65536), back(65536);
   for (size_t i = 0; i < first.size(); ++i) {
@@ -220,32 +210,25 @@ TEST(SimUsb, LoopbackReturnsTheBytesAndHonoursFifoFlowControl) {
   EXPECT_EQ(length, 65536);
 
   // The FIFO is full: a second write waits until the host reads.
-  Event event(false, false);
-  Overlapped record;
-  record.hEvent = &event;
-  auto* context = out->SubmitTransfer(second.data(), 65536, &record);
+  PendingIo io;
+  auto* context = out->SubmitTransfer(second.data(), 65536, &io.record);
   ASSERT_NE(context, nullptr);
   EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);
-  EXPECT_FALSE(event.IsSet());
-  length = 65536;
-  ASSERT_TRUE(in->TransferSync(back.data(), length));
+  EXPECT_FALSE(io.event.IsSet());
+  ASSERT_TRUE(in->TransferSync(back.data(), length = 65536));
   EXPECT_EQ(back, first);
-  EXPECT_EQ(WaitForSingleObject(&event, 0), WAIT_OBJECT_0);
-  length = 65536;
-  EXPECT_TRUE(out->CompleteTransfer(second.data(), length, &record, context));
+  EXPECT_TRUE(io.Done());
+  EXPECT_TRUE(out->CompleteTransfer(second.data(), length = 65536, &io.record, context));
   EXPECT_EQ(length, 65536);
-  length = 65536;
-  ASSERT_TRUE(in->TransferSync(back.data(), length));
+  ASSERT_TRUE(in->TransferSync(back.data(), length = 65536));
   EXPECT_EQ(back, second);
 
   // An empty FIFO: a read waits until data comes.
-  context = in->SubmitTransfer(back.data(), 65536, &record);
+  context = in->SubmitTransfer(back.data(), 65536, &io.record);
   EXPECT_EQ(in->LastWinError.load(), ERROR_IO_PENDING);
-  length = 65536;
-  ASSERT_TRUE(out->TransferSync(first.data(), length));
-  EXPECT_EQ(WaitForSingleObject(&event, 0), WAIT_OBJECT_0);
-  length = 65536;
-  EXPECT_TRUE(in->CompleteTransfer(back.data(), length, &record, context));
+  ASSERT_TRUE(out->TransferSync(first.data(), length = 65536));
+  EXPECT_TRUE(io.Done());
+  EXPECT_TRUE(in->CompleteTransfer(back.data(), length = 65536, &io.record, context));
   EXPECT_EQ(back, first);
 }
 
@@ -253,26 +236,23 @@ TEST(SimUsb, LoopbackReturnsTheBytesAndHonoursFifoFlowControl) {
 void Stream(UsbEndpoint* in, int rounds) {
   constexpr int kDepth = 64;
   std::vector<std::vector<uint8_t>> buffers(kDepth, std::vector<uint8_t>(65536));
-  std::vector<std::unique_ptr<Event>> events;
-  std::vector<Overlapped> records(kDepth);
+  std::vector<PendingIo> ios(kDepth);
   std::vector<UsbEndpoint::RequestContext*> contexts(kDepth);
   for (int i = 0; i < kDepth; ++i) {
-    events.push_back(std::make_unique<Event>(false, false));
-    records[i].hEvent = events[i].get();
-    contexts[i] = in->SubmitTransfer(buffers[i].data(), 65536, &records[i]);
+    contexts[i] = in->SubmitTransfer(buffers[i].data(), 65536, &ios[i].record);
     ASSERT_NE(contexts[i], nullptr);
   }
   for (int n = 0; n < rounds * kDepth; ++n) {
     int i = n % kDepth;
-    ASSERT_EQ(WaitForSingleObject(events[i].get(), 5000), WAIT_OBJECT_0) << n;
+    ASSERT_EQ(WaitForSingleObject(&ios[i].event, 5000), WAIT_OBJECT_0) << n;
     int32_t length = 65536;
-    ASSERT_TRUE(in->CompleteTransfer(buffers[i].data(), length, &records[i], contexts[i]));
+    ASSERT_TRUE(in->CompleteTransfer(buffers[i].data(), length, &ios[i].record, contexts[i]));
     ASSERT_EQ(length, 65536);
     // Each transfer of the plug's stream carries its sequence number, in order.
     ASSERT_EQ(buffers[i][0], static_cast<uint8_t>(n));
     ASSERT_EQ(buffers[i][65535], static_cast<uint8_t>(n));
     contexts[i] = n + kDepth < rounds * kDepth
-                      ? in->SubmitTransfer(buffers[i].data(), 65536, &records[i])
+                      ? in->SubmitTransfer(buffers[i].data(), 65536, &ios[i].record)
                       : nullptr;
   }
 }
@@ -280,125 +260,92 @@ void Stream(UsbEndpoint* in, int rounds) {
 TEST(SimUsb, BenchmarkStreamsWith64TransfersInFlight) {
   for (const char* options : {"reenum-ms=10", "reenum-ms=10,rate=unlimited"}) {
     SCOPED_TRACE(options);
-    InstalledSim sim(options);
-    NoticeRecorder recorder;
-    UsbDevice device(&recorder, PLUG_INTERFACE_CLASS, true);
-    Reconfigure(device, recorder, kBulkReadSuper);
-    ASSERT_NE(device.BulkInEndpoint, nullptr);
-    ASSERT_TRUE(PlugCommand(device, PLUG_CMD_BENCH_START, false, nullptr, 0));
-    Stream(device.BulkInEndpoint, 2);
-    EXPECT_EQ(sim.port->PendingRequests(0), 0u);
+    Plug plug(options);
+    Reconfigure(plug, kBulkReadSuper);
+    ASSERT_NE(plug.device.BulkInEndpoint, nullptr);
+    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_BENCH_START, false, nullptr, 0));
+    Stream(plug.device.BulkInEndpoint, 2);
+    EXPECT_EQ(plug.sim.port->PendingRequests(0), 0u);
   }
 }
 
 TEST(SimUsb, SinkTakesDataOnlyWhileTheBenchmarkRuns) {
-  InstalledSim sim("reenum-ms=10,rate=unlimited");
-  NoticeRecorder recorder;
-  UsbDevice device(&recorder, PLUG_INTERFACE_CLASS, true);
+  std::vector<uint8_t> data(65536, 0x42);
+  int32_t length = 65536;
+  Plug plug("reenum-ms=10,rate=unlimited");
   // Bulk, both directions, IN 2 and OUT 5, burst 4.
-  const std::vector<uint8_t> both = {0x03, 0x02, 0x02, 0x05, 0x04, 0x01, 0x00,
-                                     0x03, 0x00, 0x30, 0x03, 0x02, 0x00, 0x60};
-  Reconfigure(device, recorder, both);
-  UsbEndpoint* out = device.BulkOutEndpoint;
+  Reconfigure(plug,
+              {0x03, 0x02, 0x02, 0x05, 0x04, 0x01, 0x00, 0x03, 0x00, 0x30, 0x03, 0x02, 0x00, 0x60});
+  UsbEndpoint* out = plug.device.BulkOutEndpoint;
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(out->bEndpointAddress, 0x05);
   EXPECT_EQ(out->MaxPacketSize, 4096);
-  ASSERT_NE(device.BulkInEndpoint, nullptr);
-  EXPECT_EQ(device.BulkInEndpoint->bEndpointAddress, 0x82);
-  std::vector<uint8_t> data(65536, 0x42);
-  Event event(false, false);
-  Overlapped record;
-  record.hEvent = &event;
-  auto* context = out->SubmitTransfer(data.data(), 65536, &record);
+  ASSERT_NE(plug.device.BulkInEndpoint, nullptr);
+  EXPECT_EQ(plug.device.BulkInEndpoint->bEndpointAddress, 0x82);
+  PendingIo io;
+  auto* context = out->SubmitTransfer(data.data(), 65536, &io.record);
   EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);  // the plug naks until started
-  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_BENCH_START, false, nullptr, 0));
-  EXPECT_EQ(WaitForSingleObject(&event, 0), WAIT_OBJECT_0);
-  int32_t length = 65536;
-  EXPECT_TRUE(out->CompleteTransfer(data.data(), length, &record, context));
+  ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_BENCH_START, false, nullptr, 0));
+  EXPECT_TRUE(io.Done());
+  EXPECT_TRUE(out->CompleteTransfer(data.data(), length, &io.record, context));
   EXPECT_EQ(length, 65536);
-  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_BENCH_END, false, nullptr, 0));
-  context = out->SubmitTransfer(data.data(), 65536, &record);
+  ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_BENCH_END, false, nullptr, 0));
+  context = out->SubmitTransfer(data.data(), 65536, &io.record);
   EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);
   EXPECT_TRUE(out->AbortTransfers());
-  length = 65536;
-  EXPECT_FALSE(out->CompleteTransfer(data.data(), length, &record, context));
-
-  // Isochronous write at full speed: one 64-byte packet per frame, each accepted.
-  InstalledSim full("reenum-ms=10,rate=unlimited,speed=full");
-  NoticeRecorder fullRecorder;
-  UsbDevice fullDevice(&fullRecorder, PLUG_INTERFACE_CLASS, true);
-  const std::vector<uint8_t> isoWrite = {0x02, 0x01, 0x03, 0x03, 0x01, 0x01, 0x00,
-                                         0x01, 0x40, 0x00, 0x01, 0x02, 0x40, 0x00};
-  Reconfigure(fullDevice, fullRecorder, isoWrite);
-  UsbEndpoint* isoOut = fullDevice.IsocOutEndpoint;
-  ASSERT_NE(isoOut, nullptr);
-  EXPECT_EQ(isoOut->MaxPacketSize, 64);
-  IsoPacketResult packets[4];
-  length = 250;
-  ASSERT_TRUE(isoOut->TransferSync(data.data(), length, packets));
-  EXPECT_EQ(packets[0].Length, 64u);
-  EXPECT_EQ(packets[3].Length, 250u - 3 * 64);
+  EXPECT_FALSE(out->CompleteTransfer(data.data(), length = 65536, &io.record, context));
 }
 
 TEST(SimUsb, AtAFiniteRateTransfersWaitForBusTime) {
-  // 1 MB/s: a 64 KiB read needs about 60 ms of bus time, so it cannot be done inline.
-  InstalledSim sim("reenum-ms=10,rate=1,plugs=3");
-  NoticeRecorder recorder;
-  UsbDevice device(&recorder, PLUG_INTERFACE_CLASS, false);
-  EXPECT_EQ(device.CountDevices(), 3);
-  ASSERT_TRUE(device.Open(2));
-  EXPECT_EQ(std::u16string(device.SerialNumberText), u"SIM0003");
+  // 1 MB/s: a 64 KiB write needs about 60 ms of bus time, so it cannot be done inline.
+  Plug plug("reenum-ms=10,rate=1,plugs=3", false);
+  EXPECT_EQ(plug.device.CountDevices(), 3);
+  ASSERT_TRUE(plug.device.Open(2));
+  EXPECT_EQ(std::u16string(plug.device.SerialNumberText), u"SIM0003");
   std::vector<uint8_t> data(65536, 0x3C), back(65536);
-  Event event(false, false);
-  Overlapped record;
-  record.hEvent = &event;
-  UsbEndpoint* out = device.BulkOutEndpoint;
-  auto* context = out->SubmitTransfer(data.data(), 65536, &record);
+  PendingIo io;
+  UsbEndpoint* out = plug.device.BulkOutEndpoint;
+  auto* context = out->SubmitTransfer(data.data(), 65536, &io.record);
   EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);
-  EXPECT_EQ(sim.port->PendingRequests(2), 1u);
-  EXPECT_EQ(sim.port->PendingRequests(0), 0u);
-  ASSERT_EQ(WaitForSingleObject(&event, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(plug.sim.port->PendingRequests(2), 1u);
+  EXPECT_EQ(plug.sim.port->PendingRequests(0), 0u);
+  ASSERT_EQ(WaitForSingleObject(&io.event, 5000), WAIT_OBJECT_0);
   int32_t length = 65536;
-  EXPECT_TRUE(out->CompleteTransfer(data.data(), length, &record, context));
-  length = 65536;
-  ASSERT_TRUE(device.BulkInEndpoint->TransferSync(back.data(), length));
+  EXPECT_TRUE(out->CompleteTransfer(data.data(), length, &io.record, context));
+  ASSERT_TRUE(plug.device.BulkInEndpoint->TransferSync(back.data(), length = 65536));
   EXPECT_EQ(back, data);
 }
 
 TEST(SimUsb, AbortCompletesEveryPendingRequest) {
-  InstalledSim sim("reenum-ms=10");
-  NoticeRecorder recorder;
-  UsbDevice device(&recorder, PLUG_INTERFACE_CLASS, true);
-  Reconfigure(device, recorder, kBulkReadSuper);
-  UsbEndpoint* in = device.BulkInEndpoint;
+  Plug plug("reenum-ms=10");
+  Reconfigure(plug, kBulkReadSuper);
+  UsbEndpoint* in = plug.device.BulkInEndpoint;
   ASSERT_NE(in, nullptr);
   // No benchmark start: the plug naks and every read stays pending.
   constexpr int kDepth = 64;
   std::vector<uint8_t> buffer(kDepth * 1024);
-  std::vector<std::unique_ptr<Event>> events;
-  std::vector<Overlapped> records(kDepth);
+  std::vector<PendingIo> ios(kDepth);
   std::vector<UsbEndpoint::RequestContext*> contexts(kDepth);
   for (int i = 0; i < kDepth; ++i) {
-    events.push_back(std::make_unique<Event>(false, false));
-    records[i].hEvent = events[i].get();
-    contexts[i] = in->SubmitTransfer(buffer.data() + i * 1024, 1024, &records[i]);
+    contexts[i] = in->SubmitTransfer(buffer.data() + i * 1024, 1024, &ios[i].record);
   }
-  EXPECT_EQ(sim.port->PendingRequests(0), static_cast<uint32_t>(kDepth));
+  EXPECT_EQ(plug.sim.port->PendingRequests(0), static_cast<uint32_t>(kDepth));
   EXPECT_TRUE(in->AbortTransfers());
-  EXPECT_EQ(sim.port->PendingRequests(0), 0u);
+  EXPECT_EQ(plug.sim.port->PendingRequests(0), 0u);
   for (int i = 0; i < kDepth; ++i) {
-    EXPECT_EQ(WaitForSingleObject(events[i].get(), 0), WAIT_OBJECT_0) << i;
+    EXPECT_TRUE(ios[i].Done()) << i;
     int32_t length = 1024;
-    EXPECT_FALSE(in->CompleteTransfer(buffer.data() + i * 1024, length, &records[i], contexts[i]));
+    EXPECT_FALSE(
+        in->CompleteTransfer(buffer.data() + i * 1024, length, &ios[i].record, contexts[i]));
     EXPECT_EQ(in->NtStatus.load(), SIM_NTSTATUS_CANCELLED);
     EXPECT_EQ(in->UsbdStatus.load(), SIM_USBD_STATUS_CANCELED);
   }
 }
 
-// Runs count loopback write+read pairs and returns, per pair, whether each side
-// succeeded and how many bytes came back.
+// Runs count loopback write+read pairs and records, per pair, how each side ended.
 struct PairResult {
   bool WriteOk, ReadOk;
+  uint32_t WriteUsbd, ReadUsbd;
   int32_t ReadBytes;
   int Mismatches;
 };
@@ -410,10 +357,11 @@ std::vector<PairResult> LoopbackPairs(UsbDevice& device, int count) {
     PairResult r{};
     int32_t length = 65536;
     r.WriteOk = device.BulkOutEndpoint->TransferSync(out.data(), length);
+    r.WriteUsbd = device.BulkOutEndpoint->UsbdStatus.load();
     if (!r.WriteOk) device.BulkOutEndpoint->ResetEndpoint();
-    length = 65536;
     std::fill(in.begin(), in.end(), 0);
-    r.ReadOk = device.BulkInEndpoint->TransferSync(in.data(), length);
+    r.ReadOk = device.BulkInEndpoint->TransferSync(in.data(), length = 65536);
+    r.ReadUsbd = device.BulkInEndpoint->UsbdStatus.load();
     r.ReadBytes = length;
     for (int i = 0; i < length && i < 65536; ++i) r.Mismatches += in[i] != out[i];
     if (!r.ReadOk) device.BulkInEndpoint->ResetEndpoint();
@@ -422,68 +370,54 @@ std::vector<PairResult> LoopbackPairs(UsbDevice& device, int count) {
   return results;
 }
 
-TEST(SimUsb, ReadAndWriteErrorsFailTheNthTransferOfTheirDirection) {
-  InstalledSim sim("rate=unlimited,read-error-every=3,write-error-every=4");
-  UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
-  auto r = LoopbackPairs(device, 4);
-  EXPECT_TRUE(r[0].ReadOk && r[1].ReadOk && r[3].ReadOk);
-  EXPECT_FALSE(r[2].ReadOk);
-  EXPECT_EQ(device.BulkInEndpoint->UsbdStatus.load(), 0u);  // the 4th read succeeded
-  EXPECT_TRUE(r[0].WriteOk && r[1].WriteOk && r[2].WriteOk);
-  EXPECT_FALSE(r[3].WriteOk);
-  EXPECT_EQ(device.BulkOutEndpoint->UsbdStatus.load(), SIM_USBD_STATUS_CRC);
-  EXPECT_NE(device.BulkOutEndpoint->NtStatus.load(), 0u);
-}
-
-TEST(SimUsb, ShortReadsAndCorruptionShowInTheData) {
-  {
-    InstalledSim sim("rate=unlimited,short-read-every=2");
-    UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
-    auto r = LoopbackPairs(device, 2);
-    EXPECT_EQ(r[0].ReadBytes, 65536);
-    EXPECT_TRUE(r[1].ReadOk);
-    EXPECT_EQ(r[1].ReadBytes, 32768);
+TEST(SimUsb, LoopbackFaultsHitTheNthTransferOfTheirDirection) {
+  // Per case: pairs run, then the index of the failing write, failing read, short read and
+  // corrupted read (-1: none).
+  const struct {
+    const char* Options;
+    int Pairs, BadWrite, BadRead, ShortRead, Corrupt;
+  } cases[] = {
+      {"rate=unlimited,read-error-every=3,write-error-every=4", 4, 3, 2, -1, -1},
+      {"rate=unlimited,short-read-every=2", 2, -1, -1, 1, -1},
+      {"rate=unlimited,corrupt-every=2,corrupt-bytes=5", 3, -1, -1, -1, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Options);
+    Plug plug(c.Options);
+    auto r = LoopbackPairs(plug.device, c.Pairs);
+    for (int n = 0; n < c.Pairs; ++n) {
+      SCOPED_TRACE(n);
+      EXPECT_EQ(r[n].WriteOk, n != c.BadWrite);
+      EXPECT_EQ(r[n].WriteUsbd, n == c.BadWrite ? SIM_USBD_STATUS_CRC : 0u);
+      EXPECT_EQ(r[n].ReadOk, n != c.BadRead);
+      EXPECT_EQ(r[n].ReadUsbd, n == c.BadRead ? SIM_USBD_STATUS_CRC : 0u);
+      if (n == c.BadRead) continue;
+      EXPECT_EQ(r[n].ReadBytes, n == c.ShortRead ? 32768 : 65536);
+      EXPECT_EQ(r[n].Mismatches, n == c.Corrupt ? 5 : 0);
+    }
   }
-  InstalledSim sim("rate=unlimited,corrupt-every=2,corrupt-bytes=5");
-  UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
-  auto r = LoopbackPairs(device, 3);
-  EXPECT_EQ(r[0].Mismatches, 0);
-  EXPECT_TRUE(r[1].ReadOk);
-  EXPECT_EQ(r[1].Mismatches, 5);
-  EXPECT_EQ(r[2].Mismatches, 0);
 }
 
 TEST(SimUsb, TimeoutsNeedAnAbortAndStallsNeedAReset) {
+  std::vector<uint8_t> data(65536), back(1024);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i / 1024);
+  int32_t length = 65536;
   {
-    InstalledSim sim("rate=unlimited,timeout-every=2");
-    UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
-    UsbEndpoint* in = device.BulkInEndpoint;
+    Plug plug("rate=unlimited,timeout-every=2");
+    UsbEndpoint* in = plug.device.BulkInEndpoint;
     in->TimeoutMs = 50;
-    std::vector<uint8_t> data(65536);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i / 1024);
-    int32_t length = 65536;
-    ASSERT_TRUE(device.BulkOutEndpoint->TransferSync(data.data(), length));
-    std::vector<uint8_t> back(1024);
-    length = 1024;
-    EXPECT_TRUE(in->TransferSync(back.data(), length));
-    length = 1024;
-    EXPECT_FALSE(in->TransferSync(back.data(), length));  // never answered, so aborted
+    ASSERT_TRUE(plug.device.BulkOutEndpoint->TransferSync(data.data(), length));
+    EXPECT_TRUE(in->TransferSync(back.data(), length = 1024));
+    EXPECT_FALSE(in->TransferSync(back.data(), length = 1024));  // never answered, so aborted
     EXPECT_EQ(in->NtStatus.load(), SIM_NTSTATUS_CANCELLED);
-    EXPECT_EQ(sim.port->PendingRequests(0), 0u);
-    length = 1024;
-    EXPECT_TRUE(in->TransferSync(back.data(), length));
+    EXPECT_EQ(plug.sim.port->PendingRequests(0), 0u);
+    EXPECT_TRUE(in->TransferSync(back.data(), length = 1024));
     EXPECT_EQ(back[0], 1);  // the timed-out read took nothing
   }
-  InstalledSim sim("rate=unlimited,stall-every=3");
-  UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
-  UsbEndpoint* in = device.BulkInEndpoint;
-  std::vector<uint8_t> data(65536, 0x11);
-  int32_t written = 65536;
-  ASSERT_TRUE(device.BulkOutEndpoint->TransferSync(data.data(), written));
-  auto read = [&] {
-    int32_t length = 1024;
-    return in->TransferSync(data.data(), length);
-  };
+  Plug plug("rate=unlimited,stall-every=3");
+  UsbEndpoint* in = plug.device.BulkInEndpoint;
+  ASSERT_TRUE(plug.device.BulkOutEndpoint->TransferSync(data.data(), length = 65536));
+  auto read = [&] { return in->TransferSync(back.data(), length = 1024); };
   EXPECT_TRUE(read());
   EXPECT_TRUE(read());
   EXPECT_FALSE(read());  // the 3rd halts the endpoint
@@ -494,79 +428,70 @@ TEST(SimUsb, TimeoutsNeedAnAbortAndStallsNeedAReset) {
 }
 
 TEST(SimUsb, BusErrorCountersFollowMaskAndStartStop) {
-  InstalledSim sim("phy-errors=3,link-errors=2,phy-flags=0x3,link-flags=0x11");
-  UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
   uint8_t report[16];
-  auto readReport = [&] {
+  auto readReport = [&](UsbDevice& device) {
     std::memset(report, 0xEE, sizeof report);
     EXPECT_TRUE(PlugCommand(device, PLUG_CMD_ERROR_COUNTERS, true, report, 16));
   };
-  readReport();  // firmware 2.3 counts only after the start command
-  EXPECT_EQ(GetLe32(report), 0u);
-  EXPECT_EQ(GetLe32(report + 8), 0u);
-  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_PREPARE_COUNTERS, false, nullptr, 0));
-  uint8_t mask[4];
-  PutLe32(mask, 0x0010'01FE);  // physical kinds 1-8, link kind 4 only
-  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_ERROR_MASK, false, mask, 4));
-  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_START_COUNTING, false, nullptr, 0));
-  for (int i = 0; i < 2; ++i) {  // counts per read, since the previous one
-    readReport();
-    EXPECT_EQ(GetLe32(report), 3u);
-    EXPECT_EQ(GetLe32(report + 4), 2u);
-    EXPECT_EQ(GetLe32(report + 8), 0x2u);
-    EXPECT_EQ(GetLe32(report + 12), 0x10u);
+  {
+    Plug plug("phy-errors=3,link-errors=2,phy-flags=0x3,link-flags=0x11");
+    readReport(plug.device);  // firmware 2.3 counts only after the start command
+    EXPECT_EQ(GetLe32(report), 0u);
+    EXPECT_EQ(GetLe32(report + 8), 0u);
+    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_PREPARE_COUNTERS, false, nullptr, 0));
+    uint8_t mask[4];
+    PutLe32(mask, 0x0010'01FE);  // physical kinds 1-8, link kind 4 only
+    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_ERROR_MASK, false, mask, 4));
+    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_START_COUNTING, false, nullptr, 0));
+    for (int i = 0; i < 2; ++i) {  // counts per read, since the previous one
+      readReport(plug.device);
+      EXPECT_EQ(GetLe32(report), 3u);
+      EXPECT_EQ(GetLe32(report + 4), 2u);
+      EXPECT_EQ(GetLe32(report + 8), 0x2u);
+      EXPECT_EQ(GetLe32(report + 12), 0x10u);
+    }
+    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_END_MONITORING, false, nullptr, 0));
+    readReport(plug.device);
+    EXPECT_EQ(GetLe32(report + 4), 0u);
   }
-  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_END_MONITORING, false, nullptr, 0));
-  readReport();
-  EXPECT_EQ(GetLe32(report + 4), 0u);
-
-  InstalledSim old("firmware=22,phy-errors=1,phy-flags=0x3,link-flags=0x1");
-  UsbDevice oldDevice(nullptr, PLUG_INTERFACE_CLASS, true);
+  Plug old("firmware=22,phy-errors=1,phy-flags=0x3,link-flags=0x1");
   uint8_t shortMask[2];
   PutLe16(shortMask, 0x01FE);
-  ASSERT_TRUE(PlugCommand(oldDevice, PLUG_CMD_ERROR_MASK, false, shortMask, 2));
-  uint8_t oldReport[16];
-  ASSERT_TRUE(PlugCommand(oldDevice, PLUG_CMD_ERROR_COUNTERS, true, oldReport, 16));
-  EXPECT_EQ(GetLe32(oldReport), 1u);
-  EXPECT_EQ(GetLe32(oldReport + 8), 0x2u);
-  EXPECT_EQ(GetLe32(oldReport + 12), 0x1u);
+  ASSERT_TRUE(PlugCommand(old.device, PLUG_CMD_ERROR_MASK, false, shortMask, 2));
+  readReport(old.device);
+  EXPECT_EQ(GetLe32(report), 1u);
+  EXPECT_EQ(GetLe32(report + 8), 0x2u);
+  EXPECT_EQ(GetLe32(report + 12), 0x1u);
 }
 
 TEST(SimUsb, RemovedPlugFailsPendingRequestsAndStaysAway) {
-  InstalledSim sim("remove-after-ms=30");
-  NoticeRecorder recorder;
-  UsbDevice device(&recorder, PLUG_INTERFACE_CLASS, true);
-  UsbEndpoint* in = device.BulkInEndpoint;
+  Plug plug("remove-after-ms=30");
+  UsbEndpoint* in = plug.device.BulkInEndpoint;
   std::vector<uint8_t> buffer(1024);
-  Event event(false, false);
-  Overlapped record;
-  record.hEvent = &event;
-  auto* context = in->SubmitTransfer(buffer.data(), 1024, &record);  // waits for data
-  auto notices = recorder.WaitFor(2);
+  PendingIo io;
+  auto* context = in->SubmitTransfer(buffer.data(), 1024, &io.record);  // waits for data
+  auto notices = plug.recorder.WaitFor(2);
   ASSERT_EQ(notices.size(), 2u);
   EXPECT_EQ(notices[1].Event, DBT_DEVICEREMOVECOMPLETE);
-  EXPECT_EQ(WaitForSingleObject(&event, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(io.Done());
   int32_t length = 1024;
-  EXPECT_FALSE(in->CompleteTransfer(buffer.data(), length, &record, context));
+  EXPECT_FALSE(in->CompleteTransfer(buffer.data(), length, &io.record, context));
   EXPECT_EQ(in->NtStatus.load(), SIM_NTSTATUS_DEVICE_GONE);
-  length = 1024;
-  EXPECT_FALSE(in->TransferSync(buffer.data(), length));
+  EXPECT_FALSE(in->TransferSync(buffer.data(), length = 1024));
   EXPECT_EQ(in->LastWinError.load(), ERROR_DEVICE_NOT_CONNECTED);
-  EXPECT_EQ(device.CountDevices(), 0);
-  EXPECT_FALSE(sim.port->PlugPresent(0));
+  EXPECT_EQ(plug.device.CountDevices(), 0);
+  EXPECT_FALSE(plug.sim.port->PlugPresent(0));
 }
 
 TEST(SimUsb, NoReturnKeepsThePlugAwayAfterAConfiguration) {
-  InstalledSim sim("reenum-ms=1,no-return");
-  NoticeRecorder recorder;
-  UsbDevice device(&recorder, PLUG_INTERFACE_CLASS, true);
+  Plug plug("reenum-ms=1,no-return");
   std::vector<uint8_t> block = kBulkReadSuper;
-  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_CONFIG, false, block.data(), 14));
-  ASSERT_EQ(recorder.WaitFor(2).size(), 2u);
+  ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_CONFIG, false, block.data(), 14));
+  ASSERT_EQ(plug.recorder.WaitFor(2).size(), 2u);
   // Long past the re-enumeration time the plug is still gone and said nothing more.
   Sleep(50);
-  EXPECT_EQ(recorder.Snapshot().size(), 2u);
-  EXPECT_EQ(device.CountDevices(), 0);
+  EXPECT_EQ(plug.recorder.Snapshot().size(), 2u);
+  EXPECT_EQ(plug.device.CountDevices(), 0);
 }
 
 TEST(SimUsb, MalformedDescriptorSetsAreRefusedByTheDevice) {
@@ -575,32 +500,20 @@ TEST(SimUsb, MalformedDescriptorSetsAreRefusedByTheDevice) {
     captions.emplace_back(caption);
     return IDOK;
   });
-  {
-    InstalledSim sim("bad-config");
-    UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, false);
-    EXPECT_FALSE(device.Open(0));
-  }
-  {
-    InstalledSim sim("bad-bos");
-    UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, false);
-    EXPECT_FALSE(device.Open(0));
-  }
-  {
-    InstalledSim sim("bad-config,speed=high");
-    UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, false);
-    EXPECT_FALSE(device.Open(0));
+  const char* const options[] = {"bad-config", "bad-bos", "bad-config,speed=high"};
+  for (const char* text : options) {
+    Plug plug(text, false);
+    EXPECT_FALSE(plug.device.Open(0)) << text;
   }
   SetMessageBoxHandler(nullptr);
-  ASSERT_EQ(captions.size(), 3u);
-  EXPECT_EQ(captions[0], u"Wrong Device Configuration");
-  EXPECT_EQ(captions[1], u"Wrong BOS Descriptor");
-  EXPECT_EQ(captions[2], u"Wrong Device Configuration");
+  EXPECT_EQ(captions,
+            (std::vector<std::u16string>{u"Wrong Device Configuration", u"Wrong BOS Descriptor",
+                                         u"Wrong Device Configuration"}));
 }
 
 TEST(SimUsb, MonitorReadsTheDisplayWhileAnEngineMovesData) {
-  InstalledSim sim("rate=unlimited");
-  UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
-  UsbEndpoint* display = FindEndpoint(device, PLUG_DISPLAY_ENDPOINT);
+  Plug plug("rate=unlimited");
+  UsbEndpoint* display = FindEndpoint(plug.device, PLUG_DISPLAY_ENDPOINT);
   ASSERT_NE(display, nullptr);
   display->TimeoutMs = 50;
   std::atomic<bool> done{false};
@@ -609,11 +522,8 @@ TEST(SimUsb, MonitorReadsTheDisplayWhileAnEngineMovesData) {
     uint8_t image[PLUG_DISPLAY_BYTES];
     while (!done.load()) {
       int32_t length = PLUG_DISPLAY_BYTES;
-      if (display->TransferSync(image, length) && length == 1024 && (image[0] & 0x80)) {
-        images.fetch_add(1);
-      } else {
-        badImages.fetch_add(1);
-      }
+      const bool good = display->TransferSync(image, length) && length == 1024 && (image[0] & 0x80);
+      (good ? images : badImages).fetch_add(1);
     }
   });
   std::thread control([&] {
@@ -625,7 +535,7 @@ TEST(SimUsb, MonitorReadsTheDisplayWhileAnEngineMovesData) {
       PlugCommand(other, PLUG_CMD_LED_STEP1, false, nullptr, 0);
     }
   });
-  auto pairs = LoopbackPairs(device, 200);
+  auto pairs = LoopbackPairs(plug.device, 200);
   done.store(true);
   monitor.join();
   control.join();
