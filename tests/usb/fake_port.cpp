@@ -9,6 +9,7 @@ namespace {
 constexpr uint32_t kStatusCancelled = 0xC0000120;
 constexpr uint32_t kUsbdStatusCanceled = 0xC0010000;
 constexpr uint32_t kHeader = DRIVER_TRANSFER_BLOCK_SIZE;
+using Guard = std::lock_guard<std::mutex>;
 
 class FakeInterfaceSet : public DeviceInterfaceSet {
  public:
@@ -16,8 +17,7 @@ class FakeInterfaceSet : public DeviceInterfaceSet {
       : paths_(std::move(paths)), errors_(std::move(errors)) {}
   uint32_t GetInterfacePath(uint32_t index, std::string* path) override {
     if (index >= paths_.size()) return ERROR_NO_MORE_ITEMS;
-    auto it = errors_.find(index);
-    if (it != errors_.end()) return it->second;
+    if (errors_.count(index) != 0) return errors_[index];
     *path = paths_[index];
     return ERROR_SUCCESS;
   }
@@ -33,198 +33,161 @@ bool Refuse(uint32_t* error, uint32_t code) {
 }
 }  // namespace
 
-FakePort::FakePort(bool install) : installed_(install) {
-  if (installed_) SetDriverPort(this);
-}
-
-FakePort::~FakePort() {
-  if (installed_) SetDriverPort(nullptr);
-}
-
 void FakePort::QueueAnswer(uint8_t endpointAddress, Answer answer) {
-  std::lock_guard<std::mutex> guard(lock_);
+  Guard guard(lock_);
   answers_[endpointAddress].push_back(std::move(answer));
 }
 
 std::vector<FakePort::Request> FakePort::Requests() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  Guard guard(lock_);
   return requests_;
 }
 
 std::vector<FakePort::Request> FakePort::RequestsWithCode(uint32_t code) const {
-  std::lock_guard<std::mutex> guard(lock_);
-  std::vector<Request> result;
-  for (const Request& r : requests_) {
-    if (r.Code == code) result.push_back(r);
-  }
+  std::vector<Request> result = Requests();
+  std::erase_if(result, [code](const Request& r) { return r.Code != code; });
   return result;
 }
 
 void FakePort::ClearRequests() {
-  std::lock_guard<std::mutex> guard(lock_);
+  Guard guard(lock_);
   requests_.clear();
 }
 
 size_t FakePort::PendingCount() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  Guard guard(lock_);
   return pending_.size();
 }
 
-void FakePort::CompletePending(size_t count) {
-  std::lock_guard<std::mutex> guard(lock_);
-  while (count-- > 0 && !pending_.empty()) {
-    Call call = pending_.front();
-    pending_.pop_front();
-    const uint32_t bytes = Fill(call);
-    Finish(call, call.Reply.Error, bytes);
-  }
-}
-
 size_t FakePort::OpenHandleCount() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  Guard guard(lock_);
   return openHandles_.size();
 }
 
 size_t FakePort::RegistrationCount() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  Guard guard(lock_);
   return registrations_.size();
 }
 
-std::unique_ptr<DeviceInterfaceSet> FakePort::GetClassDevices(const Guid&, uint32_t* error) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (ClassDevicesError != 0) {
-    if (error) *error = ClassDevicesError;
-    return nullptr;
+void FakePort::CompletePending(size_t count) {
+  Guard guard(lock_);
+  for (; count > 0 && !pending_.empty(); --count) {
+    Call call = pending_.front();
+    pending_.pop_front();
+    CompleteOverlapped(call.Record, call.Reply.Error, Fill(call));
   }
-  return std::make_unique<FakeInterfaceSet>(Paths, PathErrors);
+}
+
+std::unique_ptr<DeviceInterfaceSet> FakePort::GetClassDevices(const Guid&, uint32_t* error) {
+  Guard guard(lock_);
+  if (ClassDevicesError == 0) return std::make_unique<FakeInterfaceSet>(Paths, PathErrors);
+  Refuse(error, ClassDevicesError);
+  return nullptr;
 }
 
 DriverHandle FakePort::Open(const std::string& path, uint32_t* error) {
-  std::lock_guard<std::mutex> guard(lock_);
+  Guard guard(lock_);
   if (OpenError != 0 || std::find(Paths.begin(), Paths.end(), path) == Paths.end()) {
-    if (error) *error = OpenError != 0 ? OpenError : ERROR_FILE_NOT_FOUND;
+    Refuse(error, OpenError != 0 ? OpenError : ERROR_FILE_NOT_FOUND);
     return INVALID_DRIVER_HANDLE;
   }
-  const DriverHandle handle = nextHandle_++;
-  openHandles_.insert(handle);
-  return handle;
+  openHandles_.insert(nextHandle_);
+  return nextHandle_++;
 }
 
 bool FakePort::Close(DriverHandle handle, uint32_t* error) {
-  std::lock_guard<std::mutex> guard(lock_);
+  Guard guard(lock_);
   if (CloseError != 0) return Refuse(error, CloseError);
-  if (openHandles_.erase(handle) == 0) return Refuse(error, ERROR_INVALID_HANDLE);
-  return true;
+  return openHandles_.erase(handle) != 0 || Refuse(error, ERROR_INVALID_HANDLE);
+}
+
+NotifyHandle FakePort::Register(DriverHandle handle, DeviceNoticeRecipient* recipient) {
+  registrations_[nextRegistration_] = {handle, recipient};
+  return nextRegistration_++;
 }
 
 NotifyHandle FakePort::RegisterClassNotification(const Guid&, DeviceNoticeRecipient* recipient,
                                                  uint32_t* error) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (ClassNotifyError != 0) {
-    if (error) *error = ClassNotifyError;
-    return NO_NOTIFY_HANDLE;
-  }
-  registrations_[nextRegistration_] = {true, INVALID_DRIVER_HANDLE, recipient};
-  return nextRegistration_++;
+  Guard guard(lock_);
+  if (ClassNotifyError == 0) return Register(INVALID_DRIVER_HANDLE, recipient);
+  Refuse(error, ClassNotifyError);
+  return NO_NOTIFY_HANDLE;
 }
 
 NotifyHandle FakePort::RegisterHandleNotification(DriverHandle handle,
                                                   DeviceNoticeRecipient* recipient,
                                                   uint32_t* error) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (HandleNotifyError != 0 || openHandles_.count(handle) == 0) {
-    if (error) *error = HandleNotifyError != 0 ? HandleNotifyError : ERROR_INVALID_HANDLE;
-    return NO_NOTIFY_HANDLE;
-  }
-  registrations_[nextRegistration_] = {false, handle, recipient};
-  return nextRegistration_++;
+  Guard guard(lock_);
+  if (openHandles_.count(handle) != 0) return Register(handle, recipient);
+  Refuse(error, ERROR_INVALID_HANDLE);
+  return NO_NOTIFY_HANDLE;
+}
+
+bool FakePort::UnregisterNotification(NotifyHandle registration, uint32_t* error) {
+  Guard guard(lock_);
+  if (UnregisterError != 0) return Refuse(error, UnregisterError);
+  return registrations_.erase(registration) != 0 || Refuse(error, ERROR_INVALID_HANDLE);
 }
 
 void FakePort::SendNotice(const DeviceNotice& notice) {
   std::vector<DeviceNoticeRecipient*> recipients;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    Guard guard(lock_);
+    const DriverHandle wanted = notice.IsInterface ? INVALID_DRIVER_HANDLE : notice.Handle;
     for (const auto& [id, r] : registrations_) {
-      const bool matches =
-          notice.IsInterface ? r.ForClass : (!r.ForClass && r.Handle == notice.Handle);
-      if (matches && r.Recipient != nullptr) recipients.push_back(r.Recipient);
+      if (r.Handle == wanted && r.Recipient != nullptr) recipients.push_back(r.Recipient);
     }
   }
   for (DeviceNoticeRecipient* recipient : recipients) recipient->OnDeviceNotice(notice);
 }
 
-bool FakePort::UnregisterNotification(NotifyHandle registration, uint32_t* error) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (UnregisterError != 0) return Refuse(error, UnregisterError);
-  if (registrations_.erase(registration) == 0) return Refuse(error, ERROR_INVALID_HANDLE);
-  return true;
-}
-
 bool FakePort::IoControl(DriverHandle handle, uint32_t code, const void* in, uint32_t inLength,
                          void* out, uint32_t outLength, uint32_t* bytesReturned, Overlapped* record,
                          uint32_t* error) {
-  std::lock_guard<std::mutex> guard(lock_);
-  Request request;
-  request.Handle = handle;
-  request.Code = code;
-  if (in != nullptr && inLength > 0) {
-    const auto* bytes = static_cast<const uint8_t*>(in);
-    request.Input.assign(bytes, bytes + inLength);
-  }
-  request.InLength = inLength;
-  request.OutLength = outLength;
-  request.Overlapped = record != nullptr;
-  requests_.push_back(request);
-  const size_t requestIndex = requests_.size() - 1;
-  if (bytesReturned) *bytesReturned = 0;
+  Guard guard(lock_);
+  const auto* input = static_cast<const uint8_t*>(in);
+  Request& request = requests_.emplace_back();
+  request = {handle, code, {}, inLength, outLength, record != nullptr, {}};
+  if (input != nullptr) request.Input.assign(input, input + inLength);
+  uint32_t unused = 0;
+  uint32_t& bytes = bytesReturned ? *bytesReturned : unused;
+  bytes = 0;
 
   if (openHandles_.count(handle) == 0) return Refuse(error, ERROR_INVALID_HANDLE);
-  auto failure = FailCodes.find(code);
-  if (failure != FailCodes.end()) return Refuse(error, failure->second);
+  if (FailCodes.count(code) != 0) return Refuse(error, FailCodes[code]);
 
   if (code == IOCTL_ABORT_ENDPOINT) {
-    if (inLength < 1 || in == nullptr) return Refuse(error, ERROR_INVALID_PARAMETER);
-    const uint8_t endpoint = *static_cast<const uint8_t*>(in);
+    if (input == nullptr || inLength < 1) return Refuse(error, ERROR_INVALID_PARAMETER);
     for (auto it = pending_.begin(); it != pending_.end();) {
-      if (it->Endpoint != endpoint) {
+      if (it->Endpoint != input[0]) {
         ++it;
         continue;
       }
       PutLe32(it->Block + DTB_NTSTATUS_OFFSET, kStatusCancelled);
       PutLe32(it->Block + DTB_USBDSTATUS_OFFSET, kUsbdStatusCanceled);
-      Finish(*it, ERROR_OPERATION_ABORTED, 0);
+      CompleteOverlapped(it->Record, ERROR_OPERATION_ABORTED, 0);
       it = pending_.erase(it);
     }
     if (record == nullptr) return true;
-    if (AbortAnswersPending) {
-      BeginOverlapped(record);
-      CompleteOverlapped(record, ERROR_SUCCESS, 0);
-      return Refuse(error, ERROR_IO_PENDING);
-    }
+    if (AbortAnswersPending) BeginOverlapped(record);
     CompleteOverlapped(record, ERROR_SUCCESS, 0);
-    return true;
+    return !AbortAnswersPending || Refuse(error, ERROR_IO_PENDING);
   }
 
-  const bool transfer = code == IOCTL_EP0_TRANSFER || code == IOCTL_BUFFERED_TRANSFER ||
-                        code == IOCTL_DIRECT_TRANSFER;
-  if (!transfer) {
-    if (record != nullptr) {
-      // Every other request is synchronous; answer it at once through the record too.
-      uint32_t bytes = 0;
-      if (!SyncRequest(code, in, inLength, out, outLength, &bytes, error)) return false;
-      if (bytesReturned) *bytesReturned = bytes;
-      CompleteOverlapped(record, ERROR_SUCCESS, bytes);
-      return true;
-    }
-    return SyncRequest(code, in, inLength, out, outLength, bytesReturned, error);
+  if (code != IOCTL_EP0_TRANSFER && code != IOCTL_BUFFERED_TRANSFER &&
+      code != IOCTL_DIRECT_TRANSFER) {
+    // Every other request is synchronous; an overlapped caller gets its record completed.
+    if (!SyncRequest(code, input, inLength, static_cast<uint8_t*>(out), outLength, &bytes, error))
+      return false;
+    if (record != nullptr) CompleteOverlapped(record, ERROR_SUCCESS, bytes);
+    return true;
   }
 
   Call call;
   call.Code = code;
-  call.RequestIndex = requestIndex;
   call.Record = record;
   if (code == IOCTL_DIRECT_TRANSFER) {
-    call.Block = const_cast<uint8_t*>(static_cast<const uint8_t*>(in));
+    call.Block = const_cast<uint8_t*>(input);
     call.BlockLength = inLength;
     call.Data = static_cast<uint8_t*>(out);
     call.DataLength = outLength;
@@ -236,33 +199,24 @@ bool FakePort::IoControl(DriverHandle handle, uint32_t code, const void* in, uin
     return Refuse(error, ERROR_INVALID_PARAMETER);
   }
   call.Endpoint = code == IOCTL_EP0_TRANSFER ? 0 : call.Block[13];
-
-  if (code == IOCTL_EP0_TRANSFER && record == nullptr && call.Block[1] == 6 &&
-      (call.Block[0] & 0x80) != 0) {
-    return DescriptorRequest(call.Block, call.BlockLength, bytesReturned, error);
+  call.DeviceToHost = ((code == IOCTL_EP0_TRANSFER ? call.Block[0] : call.Endpoint) & 0x80) != 0;
+  if (code == IOCTL_EP0_TRANSFER && record == nullptr && call.Block[1] == 6 && call.DeviceToHost) {
+    return DescriptorRequest(call.Block, call.BlockLength, &bytes, error);
   }
 
-  auto queue = answers_.find(call.Endpoint);
-  if (queue != answers_.end() && !queue->second.empty()) {
-    call.Reply = queue->second.front();
-    queue->second.pop_front();
-  } else {
-    call.Reply = DefaultAnswer;
-  }
+  std::deque<Answer>& queue = answers_[call.Endpoint];
+  call.Reply = queue.empty() ? DefaultAnswer : queue.front();
+  if (!queue.empty()) queue.pop_front();
   if (call.Reply.How == Answer::Kind::Refuse) return Refuse(error, call.Reply.Error);
 
   // What the device receives is taken at the call, as a driver would read it.
-  const bool deviceToHost =
-      code == IOCTL_EP0_TRANSFER ? (call.Block[0] & 0x80) != 0 : (call.Endpoint & 0x80) != 0;
-  if (!deviceToHost) {
+  if (!call.DeviceToHost && call.Data != nullptr) {
+    request.OutData.assign(call.Data, call.Data + call.DataLength);
+  } else if (!call.DeviceToHost && code != IOCTL_DIRECT_TRANSFER) {
     const DriverTransferBlock header = ReadDriverTransferBlock(call.Block);
-    if (code == IOCTL_DIRECT_TRANSFER && call.Data != nullptr) {
-      requests_[requestIndex].OutData.assign(call.Data, call.Data + call.DataLength);
-    } else if (code != IOCTL_DIRECT_TRANSFER && header.BufferOffset <= call.BlockLength) {
-      const uint32_t length = std::min(header.BufferLength, call.BlockLength - header.BufferOffset);
-      requests_[requestIndex].OutData.assign(call.Block + header.BufferOffset,
-                                             call.Block + header.BufferOffset + length);
-    }
+    const uint32_t offset = std::min(header.BufferOffset, call.BlockLength);
+    const uint32_t length = std::min(header.BufferLength, call.BlockLength - offset);
+    request.OutData.assign(call.Block + offset, call.Block + offset + length);
   }
 
   if (call.Reply.How == Answer::Kind::Pending) {
@@ -271,9 +225,8 @@ bool FakePort::IoControl(DriverHandle handle, uint32_t code, const void* in, uin
     pending_.push_back(call);
     return Refuse(error, ERROR_IO_PENDING);
   }
-  const uint32_t bytes = Fill(call);
-  if (bytesReturned) *bytesReturned = bytes;
-  if (record != nullptr) Finish(call, call.Reply.Error, bytes);
+  bytes = Fill(call);
+  if (record != nullptr) CompleteOverlapped(record, call.Reply.Error, bytes);
   return true;
 }
 
@@ -283,25 +236,15 @@ uint32_t FakePort::Fill(Call& call) {
   const DriverTransferBlock header = ReadDriverTransferBlock(block);
   PutLe32(block + DTB_NTSTATUS_OFFSET, reply.NtStatus);
   PutLe32(block + DTB_USBDSTATUS_OFFSET, reply.UsbdStatus);
-  const bool deviceToHost =
-      call.Code == IOCTL_EP0_TRANSFER ? (block[0] & 0x80) != 0 : (call.Endpoint & 0x80) != 0;
-  uint32_t bytes = 0;
-  if (call.Code == IOCTL_DIRECT_TRANSFER) {
-    uint32_t moved = call.DataLength;
-    if (deviceToHost) {
-      moved = std::min<uint32_t>(static_cast<uint32_t>(reply.Data.size()), call.DataLength);
-      if (moved > 0) std::memcpy(call.Data, reply.Data.data(), moved);
-    }
-    bytes = moved;
-  } else {
-    const uint32_t offset = std::min(header.BufferOffset, call.BlockLength);
-    const uint32_t room = std::min(header.BufferLength, call.BlockLength - offset);
-    uint32_t moved = room;
-    if (deviceToHost) {
-      moved = std::min<uint32_t>(static_cast<uint32_t>(reply.Data.size()), room);
-      if (moved > 0) std::memcpy(block + offset, reply.Data.data(), moved);
-    }
-    bytes = offset + moved;
+  // Data goes to the caller's buffer (direct) or inside the block after its offset.
+  const bool direct = call.Code == IOCTL_DIRECT_TRANSFER;
+  const uint32_t offset = direct ? 0 : std::min(header.BufferOffset, call.BlockLength);
+  uint8_t* data = direct ? call.Data : block + offset;
+  uint32_t moved =
+      direct ? call.DataLength : std::min(header.BufferLength, call.BlockLength - offset);
+  if (call.DeviceToHost) {
+    moved = std::min<uint32_t>(static_cast<uint32_t>(reply.Data.size()), moved);
+    if (moved > 0) std::memcpy(data, reply.Data.data(), moved);
   }
   if (header.PacketRecordOffset != 0 && header.PacketRecordOffset <= call.BlockLength) {
     const uint32_t room =
@@ -312,12 +255,7 @@ uint32_t FakePort::Fill(Call& call) {
                            block + header.PacketRecordOffset + i * ISO_PACKET_RESULT_SIZE);
     }
   }
-  if (reply.Bytes >= 0) bytes = static_cast<uint32_t>(reply.Bytes);
-  return bytes;
-}
-
-void FakePort::Finish(Call& call, uint32_t status, uint32_t bytes) {
-  if (call.Record != nullptr) CompleteOverlapped(call.Record, status, bytes);
+  return reply.Bytes >= 0 ? static_cast<uint32_t>(reply.Bytes) : offset + moved;
 }
 
 bool FakePort::DescriptorRequest(uint8_t* block, uint32_t length, uint32_t* bytes,
@@ -325,86 +263,63 @@ bool FakePort::DescriptorRequest(uint8_t* block, uint32_t length, uint32_t* byte
   const DriverTransferBlock header = ReadDriverTransferBlock(block);
   const uint8_t type = static_cast<uint8_t>(header.wValue >> 8);
   const uint8_t index = static_cast<uint8_t>(header.wValue);
-  const std::vector<uint8_t>* set = nullptr;
-  switch (type) {
-    case 1:
-      if (!DeviceDescriptor.empty()) set = &DeviceDescriptor;
-      break;
-    case 2: {
-      auto it = ConfigSets.find(index);
-      if (it != ConfigSets.end()) set = &it->second;
-      break;
-    }
-    case 3: {
-      auto it = StringSets.find(index);
-      if (it != StringSets.end()) set = &it->second;
-      break;
-    }
-    case 0x0F:
-      if (!BosSet.empty()) set = &BosSet;
-      break;
-    default:
-      break;
-  }
-  PutLe32(block + DTB_NTSTATUS_OFFSET, DescNtStatus);
-  PutLe32(block + DTB_USBDSTATUS_OFFSET, DescUsbdStatus);
-  if (set == nullptr) return Refuse(error, ERROR_GEN_FAILURE);
-  const uint32_t room = std::min<uint32_t>(header.wLength, length - kHeader);
-  const uint32_t copied = std::min<uint32_t>(room, static_cast<uint32_t>(set->size()));
-  if (copied > 0) std::memcpy(block + kHeader, set->data(), copied);
-  if (bytes) *bytes = kHeader + copied;
+  std::vector<uint8_t> set;
+  if (type == 1) set = DeviceDescriptor;
+  if (type == 2 && ConfigSets.count(index) != 0) set = ConfigSets[index];
+  if (type == 3 && StringSets.count(index) != 0) set = StringSets[index];
+  if (type == 0x0F) set = BosSet;
+  PutLe32(block + DTB_NTSTATUS_OFFSET, 0);
+  PutLe32(block + DTB_USBDSTATUS_OFFSET, 0);
+  if (set.empty()) return Refuse(error, ERROR_GEN_FAILURE);
+  const uint32_t copied =
+      std::min<uint32_t>({header.wLength, length - kHeader, uint32_t(set.size())});
+  std::memcpy(block + kHeader, set.data(), copied);
+  *bytes = kHeader + copied;
   return true;
 }
 
-bool FakePort::SyncRequest(uint32_t code, const void* in, uint32_t inLength, void* out,
+bool FakePort::SyncRequest(uint32_t code, const uint8_t* in, uint32_t inLength, uint8_t* out,
                            uint32_t outLength, uint32_t* bytes, uint32_t* error) {
-  auto* o = static_cast<uint8_t*>(out);
-  uint32_t natural = 0;
-  switch (code) {
-    case IOCTL_GET_DRIVER_REVISION:
-    case IOCTL_GET_USBDI_REVISION:
-    case IOCTL_GET_SPEED: {
-      if (o == nullptr || outLength < 4) return Refuse(error, ERROR_INSUFFICIENT_BUFFER);
-      const uint32_t value = code == IOCTL_GET_SPEED             ? Speed
-                             : code == IOCTL_GET_DRIVER_REVISION ? DriverRevision
-                                                                 : UsbdiRevision;
-      PutLe32(o, value);
-      natural = 4;
-      break;
-    }
-    case IOCTL_GET_ALT_SETTING:
-    case IOCTL_GET_BUS_ADDRESS:
-      if (o == nullptr || outLength < 1) return Refuse(error, ERROR_INSUFFICIENT_BUFFER);
-      if (code == IOCTL_GET_ALT_SETTING && AltSetting < 0) {
-        return Refuse(error, ERROR_GEN_FAILURE);
-      }
-      o[0] = code == IOCTL_GET_ALT_SETTING ? static_cast<uint8_t>(AltSetting) : BusAddress;
-      natural = 1;
-      break;
-    case IOCTL_GET_DEVICE_NAME:
-    case IOCTL_GET_FRIENDLY_NAME: {
-      if (o == nullptr || outLength == 0) return Refuse(error, ERROR_INSUFFICIENT_BUFFER);
-      const std::string& name = code == IOCTL_GET_DEVICE_NAME ? DeviceName : FriendlyName;
-      const size_t n = std::min<size_t>(name.size(), outLength - 1);
-      std::memcpy(o, name.data(), n);
-      o[n] = '\0';
-      natural = outLength;
-      break;
-    }
-    case IOCTL_RESTART_DEVICE:
-    case IOCTL_RESET_ENDPOINT:
-      natural = 0;
-      break;
-    case IOCTL_SET_TRANSFER_SIZE:
-      if (in == nullptr || inLength < TRANSFER_SIZE_BLOCK_SIZE) {
-        return Refuse(error, ERROR_INVALID_PARAMETER);
-      }
-      natural = std::min<uint32_t>(outLength, TRANSFER_SIZE_BLOCK_SIZE);
-      break;
-    default:
+  std::vector<uint8_t> answer;  // what the driver writes back
+  uint32_t natural = 0;         // the byte count it reports
+  const auto word = [&answer](uint32_t value) {
+    answer.resize(4);
+    PutLe32(answer.data(), value);
+  };
+  const auto name = [&answer, outLength](const std::string& text) {
+    // Terminated, cut to the buffer, and the whole buffer reported.
+    answer.assign(outLength, 0);
+    std::copy_n(text.begin(), std::min<size_t>(text.size(), outLength - 1), answer.begin());
+  };
+  if (code == IOCTL_GET_SPEED) {
+    word(Speed);
+  } else if (code == IOCTL_GET_DRIVER_REVISION) {
+    word(DriverRevision);
+  } else if (code == IOCTL_GET_USBDI_REVISION) {
+    word(UsbdiRevision);
+  } else if (code == IOCTL_GET_BUS_ADDRESS) {
+    answer = {BusAddress};
+  } else if (code == IOCTL_GET_ALT_SETTING) {
+    if (AltSetting < 0) return Refuse(error, ERROR_GEN_FAILURE);
+    answer = {static_cast<uint8_t>(AltSetting)};
+  } else if (code == IOCTL_GET_DEVICE_NAME || code == IOCTL_GET_FRIENDLY_NAME) {
+    if (outLength == 0) return Refuse(error, ERROR_INSUFFICIENT_BUFFER);
+    name(code == IOCTL_GET_DEVICE_NAME ? DeviceName : FriendlyName);
+  } else if (code == IOCTL_SET_TRANSFER_SIZE) {
+    if (in == nullptr || inLength < TRANSFER_SIZE_BLOCK_SIZE) {
       return Refuse(error, ERROR_INVALID_PARAMETER);
+    }
+    natural = std::min<uint32_t>(outLength, TRANSFER_SIZE_BLOCK_SIZE);
+  } else if (code != IOCTL_RESTART_DEVICE && code != IOCTL_RESET_ENDPOINT) {
+    return Refuse(error, ERROR_INVALID_PARAMETER);
+  }
+  if (!answer.empty()) {
+    if (out == nullptr || outLength < answer.size())
+      return Refuse(error, ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(out, answer.data(), answer.size());
+    natural = static_cast<uint32_t>(answer.size());
   }
   if (ShortCodes.count(code) != 0 && natural > 0) --natural;
-  if (bytes) *bytes = natural;
+  *bytes = natural;
   return true;
 }

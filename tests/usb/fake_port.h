@@ -38,30 +38,16 @@ class FakePort : public DriverPort {
   struct Answer {
     enum class Kind { Complete, Pending, Refuse };
     Kind How = Kind::Complete;
-    uint32_t Error = 0;         // Refuse: the error returned; Complete/Pending: the record status
-    uint32_t NtStatus = 0;      // written into the request block
-    uint32_t UsbdStatus = 0;    // written into the request block
-    std::vector<uint8_t> Data;  // device-to-host data; fewer bytes than asked is a short read
-    std::vector<IsoPacketResult> Packets;  // written at the packet-record offset
+    uint32_t Error = 0;           // Refuse: the error returned; Complete/Pending: the record status
+    uint32_t NtStatus = 0;        // written into the request block
+    uint32_t UsbdStatus = 0;      // written into the request block
+    std::vector<uint8_t> Data{};  // device-to-host data; fewer bytes than asked is a short read
+    std::vector<IsoPacketResult> Packets{};  // written at the packet-record offset
     int64_t Bytes = -1;  // reported byte count; -1: what the request naturally moved
 
-    static Answer Completed() { return {}; }
-    static Answer Pending() {
-      Answer a;
-      a.How = Kind::Pending;
-      return a;
-    }
-    static Answer Refused(uint32_t error) {
-      Answer a;
-      a.How = Kind::Refuse;
-      a.Error = error;
-      return a;
-    }
-    static Answer WithData(std::vector<uint8_t> data) {
-      Answer a;
-      a.Data = std::move(data);
-      return a;
-    }
+    static Answer Pending() { return {.How = Kind::Pending}; }
+    static Answer Refused(uint32_t error) { return {.How = Kind::Refuse, .Error = error}; }
+    static Answer WithData(std::vector<uint8_t> data) { return {.Data = std::move(data)}; }
   };
 
   // One request as the program sent it.
@@ -75,8 +61,8 @@ class FakePort : public DriverPort {
     std::vector<uint8_t> OutData;  // host-to-device data of a transfer (what the device got)
   };
 
-  explicit FakePort(bool install = true);
-  ~FakePort() override;
+  FakePort() { SetDriverPort(this); }
+  ~FakePort() override { SetDriverPort(nullptr); }
   FakePort(const FakePort&) = delete;
   FakePort& operator=(const FakePort&) = delete;
 
@@ -87,17 +73,14 @@ class FakePort : public DriverPort {
   uint32_t OpenError = 0;                   // non-zero: Open fails with it
   uint32_t CloseError = 0;                  // non-zero: Close fails with it
   uint32_t ClassNotifyError = 0;            // non-zero: class registration fails
-  uint32_t HandleNotifyError = 0;           // non-zero: handle registration fails
   uint32_t UnregisterError = 0;             // non-zero: unregistration fails
 
-  std::vector<uint8_t> DeviceDescriptor;               // type 1
+  std::vector<uint8_t> DeviceDescriptor;               // type 1; empty = refused
   std::map<uint8_t, std::vector<uint8_t>> ConfigSets;  // type 2, by index
   std::map<uint8_t, std::vector<uint8_t>> StringSets;  // type 3, by index (0 = languages)
   std::vector<uint8_t> BosSet;                         // type 15; empty = refused
-  uint32_t DescNtStatus = 0;                           // written into descriptor answers
-  uint32_t DescUsbdStatus = 0;
 
-  int AltSetting = 0;  // current alternate setting
+  int AltSetting = 0;  // current alternate setting; negative: the request fails
   uint32_t Speed = DRIVER_SPEED_HIGH;
   uint8_t BusAddress = 5;
   uint32_t DriverRevision = 0x00010203;
@@ -151,30 +134,35 @@ class FakePort : public DriverPort {
     uint8_t* Data = nullptr;  // the caller's buffer of a direct transfer
     uint32_t DataLength = 0;
     uint8_t Endpoint = 0;
+    bool DeviceToHost = false;
     Overlapped* Record = nullptr;
     Answer Reply;
-    size_t RequestIndex = 0;
+  };
+  struct Registration {
+    DriverHandle Handle = INVALID_DRIVER_HANDLE;  // INVALID_DRIVER_HANDLE: a class registration
+    DeviceNoticeRecipient* Recipient = nullptr;
   };
 
-  bool SyncRequest(uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
-                   uint32_t* bytes, uint32_t* error);
+  bool SyncRequest(uint32_t code, const uint8_t* in, uint32_t inLength, uint8_t* out,
+                   uint32_t outLength, uint32_t* bytes, uint32_t* error);
   bool DescriptorRequest(uint8_t* block, uint32_t length, uint32_t* bytes, uint32_t* error);
   // Applies the answer to the call's block and buffer; returns the byte count.
-  uint32_t Fill(Call& call);
-  void Finish(Call& call, uint32_t status, uint32_t bytes);
+  static uint32_t Fill(Call& call);
+  NotifyHandle Register(DriverHandle handle, DeviceNoticeRecipient* recipient);
 
   mutable std::mutex lock_;
   std::map<uint8_t, std::deque<Answer>> answers_;
   std::vector<Request> requests_;
   std::deque<Call> pending_;
   std::set<DriverHandle> openHandles_;
-  struct Registration {
-    bool ForClass = false;
-    DriverHandle Handle = INVALID_DRIVER_HANDLE;
-    DeviceNoticeRecipient* Recipient = nullptr;
-  };
   std::map<NotifyHandle, Registration> registrations_;
   DriverHandle nextHandle_ = 0x100;
   NotifyHandle nextRegistration_ = 0x1000;
-  bool installed_;
 };
+
+// The header bytes of a request block with these fields, to compare with Request::Input.
+inline std::vector<uint8_t> BlockBytes(const DriverTransferBlock& block) {
+  std::vector<uint8_t> raw(DRIVER_TRANSFER_BLOCK_SIZE);
+  WriteDriverTransferBlock(block, raw.data());
+  return raw;
+}

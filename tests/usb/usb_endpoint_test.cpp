@@ -11,6 +11,12 @@
 
 namespace {
 using namespace TestDescriptors;
+using Answer = FakePort::Answer;
+
+struct Record : Overlapped {
+  Event Done{false, false};
+  Record() { hEvent = &Done; }
+};
 
 class EndpointTest : public ::testing::Test {
  protected:
@@ -21,19 +27,21 @@ class EndpointTest : public ::testing::Test {
     ASSERT_NE(handle, INVALID_DRIVER_HANDLE);
   }
 
-  std::unique_ptr<UsbEndpoint> Make(const Bytes& descriptor, const Bytes* companion = nullptr) {
+  std::unique_ptr<UsbEndpoint> Make(const Bytes& descriptor, const Bytes& companion = {}) {
     return UsbEndpoint::FromDescriptor(handle, descriptor.data(),
-                                       companion ? companion->data() : nullptr);
+                                       companion.empty() ? nullptr : companion.data());
   }
   UsbControlEndpoint* Control() {
     control = Make(Endpoint(0x00, 0x00, 512));
     return static_cast<UsbControlEndpoint*>(control.get());
   }
-  DriverTransferBlock LastBlock(uint32_t code) {
+  FakePort::Request Last(uint32_t code) {
     auto requests = port.RequestsWithCode(code);
     EXPECT_FALSE(requests.empty());
-    if (requests.empty() || requests.back().Input.size() < DRIVER_TRANSFER_BLOCK_SIZE) return {};
-    return ReadDriverTransferBlock(requests.back().Input.data());
+    return requests.empty() ? FakePort::Request{} : requests.back();
+  }
+  static Bytes Head(const FakePort::Request& r) {
+    return Bytes(r.Input.begin(), r.Input.begin() + std::min<size_t>(r.Input.size(), 38));
   }
 
   FakePort port;
@@ -41,105 +49,73 @@ class EndpointTest : public ::testing::Test {
   std::unique_ptr<UsbEndpoint> control;
 };
 
-TEST_F(EndpointTest, MaxPacketSizeFollowsDescriptorAndCompanion) {
-  auto bulk = Make(Endpoint(0x81, 2, 512, 4));
-  EXPECT_EQ(bulk->MaxPacketSize, 512);
-  EXPECT_EQ(bulk->PacketsPerInterval, 1);
-  EXPECT_EQ(bulk->bInterval, 4);
-  EXPECT_TRUE(bulk->IsIn);
-  EXPECT_EQ(bulk->CompanionLength, 0);
-  EXPECT_EQ(bulk->MaxBurst, 0);
-  EXPECT_EQ(bulk->BytesPerInterval, 0);
-  EXPECT_EQ(bulk->TimeoutMs, 10000u);
-  EXPECT_EQ(bulk->TransferMode, 1u);
-  EXPECT_NE(dynamic_cast<UsbBulkEndpoint*>(bulk.get()), nullptr);
-
-  // High-bandwidth: two extra transactions per microframe.
-  auto highBandwidth = Make(Endpoint(0x03, 1, 1024 | (2 << 11)));
-  EXPECT_EQ(highBandwidth->PacketsPerInterval, 3);
-  EXPECT_EQ(highBandwidth->MaxPacketSize, 3072);
-  EXPECT_FALSE(highBandwidth->IsIn);
-  EXPECT_NE(dynamic_cast<UsbIsocEndpoint*>(highBandwidth.get()), nullptr);
-
-  const Bytes burst = Companion(15, 0, 0x1234);
-  auto ssBulk = Make(Endpoint(0x02, 2, 1024), &burst);
-  EXPECT_EQ(ssBulk->MaxPacketSize, 16384);
-  EXPECT_EQ(ssBulk->MaxBurst, 15);
-  EXPECT_EQ(ssBulk->CompanionLength, 6);
-  EXPECT_EQ(ssBulk->CompanionType, 0x30);
-  EXPECT_EQ(ssBulk->BytesPerInterval, 0x1234);
-
-  const Bytes isoCompanion = Companion(15, 2);
-  auto ssIso = Make(Endpoint(0x83, 1, 1024), &isoCompanion);
-  EXPECT_EQ(ssIso->MaxPacketSize, 49152);
-  EXPECT_EQ(ssIso->CompanionAttributes, 2);
-
-  // 1024 x 16 x 4 does not fit the 16-bit field and wraps to 0.
-  const Bytes mult3 = Companion(15, 3);
-  EXPECT_EQ(Make(Endpoint(0x83, 1, 1024), &mult3)->MaxPacketSize, 0);
-
-  // A control endpoint has no use for a companion and starts buffered, vendor.
-  auto ctl = Make(Endpoint(0x00, 0, 64), &burst);
-  auto* asControl = dynamic_cast<UsbControlEndpoint*>(ctl.get());
-  ASSERT_NE(asControl, nullptr);
-  EXPECT_EQ(ctl->MaxPacketSize, 64);
-  EXPECT_EQ(ctl->MaxBurst, 0);
-  EXPECT_EQ(ctl->TransferMode, 0u);
-  EXPECT_EQ(asControl->RequestType, 2u);
-  EXPECT_NE(dynamic_cast<UsbInterruptEndpoint*>(Make(Endpoint(0x84, 3, 8)).get()), nullptr);
+char KindOf(UsbEndpoint* ep) {
+  if (dynamic_cast<UsbControlEndpoint*>(ep)) return 'C';
+  if (dynamic_cast<UsbIsocEndpoint*>(ep)) return 'I';
+  if (dynamic_cast<UsbBulkEndpoint*>(ep)) return 'B';
+  return dynamic_cast<UsbInterruptEndpoint*>(ep) ? 'N' : '?';
 }
 
-TEST_F(EndpointTest, DirectSubmissionSendsBareHeaderAndCallersBuffer) {
+TEST_F(EndpointTest, KindAndPacketSizeFromDescriptorAndCompanion) {
+  struct Case {
+    Bytes Descriptor, Companion;
+    char Kind;
+    uint16_t MaxPacket;
+    uint8_t MaxBurst;
+  };
+  const Case cases[] = {
+      {Endpoint(0x81, 2, 512), {}, 'B', 512, 0},
+      {Endpoint(0x84, 3, 8), {}, 'N', 8, 0},
+      {Endpoint(0x03, 1, 1024 | (2 << 11)), {}, 'I', 3072, 0},  // two extra per microframe
+      {Endpoint(0x02, 2, 1024), Companion(15, 0, 0x1234), 'B', 16384, 15},
+      {Endpoint(0x83, 1, 1024), Companion(15, 2), 'I', 49152, 15},
+      {Endpoint(0x83, 1, 1024), Companion(15, 3), 'I', 0, 15},  // 1024 x 16 x 4 wraps to 0
+      {Endpoint(0x00, 0, 64), Companion(15, 0), 'C', 64, 0},    // no use for a companion
+  };
+  for (const Case& c : cases) {
+    auto ep = Make(c.Descriptor, c.Companion);
+    SCOPED_TRACE(::testing::PrintToString(c.Descriptor));
+    EXPECT_EQ(KindOf(ep.get()), c.Kind);
+    EXPECT_EQ(ep->MaxPacketSize, c.MaxPacket);
+    EXPECT_EQ(ep->MaxBurst, c.MaxBurst);
+    EXPECT_EQ(ep->TransferMode, c.Kind == 'C' ? 0u : 1u);  // control starts buffered
+  }
+  EXPECT_EQ(Make(cases[3].Descriptor, cases[3].Companion)->BytesPerInterval, 0x1234);
+}
+
+TEST_F(EndpointTest, SubmissionBlocksDirectAndBuffered) {
   auto out = Make(Endpoint(0x01, 2, 512));
-  uint8_t data[100];
+  Bytes data(100);
   for (int i = 0; i < 100; ++i) data[i] = uint8_t(i);
   int32_t length = 100;
-  ASSERT_TRUE(out->TransferSync(data, length));
+  ASSERT_TRUE(out->TransferSync(data.data(), length));
   EXPECT_EQ(length, 100);
   EXPECT_EQ(out->BytesTransferred, 100u);
+  // Direct: a bare header naming the endpoint; the caller's buffer is the output.
+  const auto direct = Last(IOCTL_DIRECT_TRANSFER);
+  EXPECT_TRUE(direct.Overlapped);
+  EXPECT_EQ(direct.Input, BlockBytes({.EndpointAddress = 0x01}));
+  EXPECT_EQ(direct.OutLength, 100u);
+  EXPECT_EQ(direct.OutData, data);
 
-  auto requests = port.RequestsWithCode(IOCTL_DIRECT_TRANSFER);
-  ASSERT_EQ(requests.size(), 1u);
-  const auto& r = requests[0];
-  EXPECT_TRUE(r.Overlapped);
-  ASSERT_EQ(r.InLength, 38u);
-  EXPECT_EQ(r.OutLength, 100u);
-  for (int i = 0; i <= 12; ++i) EXPECT_EQ(r.Input[i], 0) << "byte " << i;
-  EXPECT_EQ(r.Input[13], 0x01);
-  for (int i = 14; i < 38; ++i) EXPECT_EQ(r.Input[i], 0) << "byte " << i;
-  EXPECT_EQ(r.OutData, Bytes(data, data + 100));
-}
-
-TEST_F(EndpointTest, BufferedSubmissionCarriesDataInsideTheBlock) {
-  auto out = Make(Endpoint(0x02, 2, 512));
+  // Buffered: the data follows the header inside the block.
   out->TransferMode = 0;
-  uint8_t data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  int32_t length = 10;
-  ASSERT_TRUE(out->TransferSync(data, length));
-  EXPECT_EQ(length, 10);  // the fake reports header + data written back
-  auto r = port.RequestsWithCode(IOCTL_BUFFERED_TRANSFER).at(0);
-  ASSERT_EQ(r.InLength, 48u);
-  EXPECT_EQ(r.OutLength, 48u);
-  const DriverTransferBlock b = ReadDriverTransferBlock(r.Input.data());
-  EXPECT_EQ(b.EndpointAddress, 0x02);
-  EXPECT_EQ(b.bmRequestType, 0);
-  EXPECT_EQ(b.wLength, 0);
-  EXPECT_EQ(b.Timeout, 0u);
-  EXPECT_EQ(b.PacketRecordOffset, 0u);
-  EXPECT_EQ(b.PacketRecordLength, 0u);
-  EXPECT_EQ(b.BufferOffset, 38u);
-  EXPECT_EQ(b.BufferLength, 10u);
-  EXPECT_EQ(Bytes(r.Input.begin() + 38, r.Input.end()), Bytes(data, data + 10));
+  length = 10;
+  ASSERT_TRUE(out->TransferSync(data.data(), length));
+  EXPECT_EQ(length, 10);
+  const auto buffered = Last(IOCTL_BUFFERED_TRANSFER);
+  EXPECT_EQ(buffered.OutLength, 48u);
+  EXPECT_EQ(buffered.Input,
+            Join({BlockBytes({.EndpointAddress = 0x01, .BufferOffset = 38, .BufferLength = 10}),
+                  Bytes(data.begin(), data.begin() + 10)}));
 }
 
 TEST_F(EndpointTest, ControlSetupPacketAndTimeoutSeconds) {
   UsbControlEndpoint* ep = Control();
-  ep->Recipient = 0;
-  ep->RequestType = 2;
   ep->RequestCode = 0xB1;
   ep->RequestValue = 0x1234;
   ep->RequestIndex = 0x5678;
-  port.QueueAnswer(0, FakePort::Answer::WithData({9, 8, 7, 6}));
+  port.QueueAnswer(0, Answer::WithData({9, 8, 7, 6}));
   uint8_t buffer[4] = {};
   int32_t length = 4;
   ep->TimeoutMs = 500;
@@ -147,18 +123,15 @@ TEST_F(EndpointTest, ControlSetupPacketAndTimeoutSeconds) {
   EXPECT_TRUE(ep->IsIn);
   EXPECT_EQ(length, 4);
   EXPECT_EQ(Bytes(buffer, buffer + 4), Bytes({9, 8, 7, 6}));
-  DriverTransferBlock b = LastBlock(IOCTL_EP0_TRANSFER);
-  EXPECT_EQ(b.bmRequestType, 0xC0);
-  EXPECT_EQ(b.bRequest, 0xB1);
-  EXPECT_EQ(b.wValue, 0x1234);
-  EXPECT_EQ(b.wIndex, 0x5678);
-  EXPECT_EQ(b.wLength, 4);
-  EXPECT_EQ(b.Timeout, 1u);
-  EXPECT_EQ(b.EndpointAddress, 0);
-  EXPECT_EQ(b.PacketRecordLength, 0u);
-  EXPECT_EQ(b.BufferOffset, 38u);
-  EXPECT_EQ(b.BufferLength, 4u);
-  EXPECT_EQ(port.RequestsWithCode(IOCTL_EP0_TRANSFER).back().InLength, 42u);
+  EXPECT_EQ(Last(IOCTL_EP0_TRANSFER).Input, Join({BlockBytes({.bmRequestType = 0xC0,
+                                                              .bRequest = 0xB1,
+                                                              .wValue = 0x1234,
+                                                              .wIndex = 0x5678,
+                                                              .wLength = 4,
+                                                              .Timeout = 1,
+                                                              .BufferOffset = 38,
+                                                              .BufferLength = 4}),
+                                                  Bytes(4, 0)}));
 
   const std::pair<uint32_t, uint32_t> timeouts[] = {{0, 0}, {2500, 2}, {999, 1}, {1000, 1}};
   for (auto [ms, seconds] : timeouts) {
@@ -166,39 +139,43 @@ TEST_F(EndpointTest, ControlSetupPacketAndTimeoutSeconds) {
     uint8_t payload[3] = {0xAA, 0xBB, 0xCC};
     length = 3;
     ASSERT_TRUE(ep->ControlWrite(payload, length));
-    b = LastBlock(IOCTL_EP0_TRANSFER);
-    EXPECT_EQ(b.Timeout, seconds) << ms << " ms";
-    EXPECT_EQ(b.bmRequestType, 0x40);
+    EXPECT_EQ(Last(IOCTL_EP0_TRANSFER).Input, Join({BlockBytes({.bmRequestType = 0x40,
+                                                                .bRequest = 0xB1,
+                                                                .wValue = 0x1234,
+                                                                .wIndex = 0x5678,
+                                                                .wLength = 3,
+                                                                .Timeout = seconds,
+                                                                .BufferOffset = 38,
+                                                                .BufferLength = 3}),
+                                                    Bytes(payload, payload + 3)}))
+        << ms << " ms";
   }
   EXPECT_FALSE(ep->IsIn);
-  EXPECT_EQ(port.RequestsWithCode(IOCTL_EP0_TRANSFER).back().OutData, Bytes({0xAA, 0xBB, 0xCC}));
 
   ep->Recipient = 2;
   ep->RequestType = 0;
   length = 0;
   ASSERT_TRUE(ep->ControlRead(nullptr, length));
-  EXPECT_EQ(LastBlock(IOCTL_EP0_TRANSFER).bmRequestType, 0x82);
+  EXPECT_EQ(Last(IOCTL_EP0_TRANSFER).Input[0], 0x82);
 }
 
 TEST_F(EndpointTest, IsochronousPacketRecords) {
   auto iso = Make(Endpoint(0x83, 1, 1024));
   std::vector<uint8_t> buffer(3000);
-  Overlapped record;
-  Event event(false, false);
-  record.hEvent = &event;
-  FakePort::Answer answer = FakePort::Answer::WithData(Bytes(3000, 0x5A));
+  Record record;
+  Answer answer = Answer::WithData(Bytes(3000, 0x5A));
   answer.Packets = {{0, 1024}, {0, 1024}, {0xC0000011, 952}};
   port.QueueAnswer(0x83, answer);
   auto* context = iso->SubmitTransfer(buffer.data(), 3000, &record);
   ASSERT_NE(context, nullptr);
-  auto r = port.RequestsWithCode(IOCTL_DIRECT_TRANSFER).at(0);
-  ASSERT_EQ(r.InLength, 38u + 24u);
-  EXPECT_EQ(r.OutLength, 3000u);
-  DriverTransferBlock b = ReadDriverTransferBlock(r.Input.data());
-  EXPECT_EQ(b.PacketRecordOffset, 38u);
-  EXPECT_EQ(b.PacketRecordLength, 24u);
-  EXPECT_EQ(b.BufferOffset, 0u);
-  EXPECT_EQ(b.BufferLength, 0u);
+  // Direct form: the header and three packet records, the data in the caller's buffer.
+  const auto direct = Last(IOCTL_DIRECT_TRANSFER);
+  EXPECT_EQ(
+      direct.Input,
+      Join({BlockBytes(
+                {.EndpointAddress = 0x83, .PacketRecordOffset = 38, .PacketRecordLength = 24}),
+            Bytes(24, 0)}));
+  EXPECT_EQ(direct.OutLength, 3000u);
 
   IsoPacketResult packets[4] = {{7, 7}, {7, 7}, {7, 7}, {7, 7}};
   int32_t length = 3000;
@@ -214,17 +191,18 @@ TEST_F(EndpointTest, IsochronousPacketRecords) {
   iso->TransferMode = 0;
   length = 2048;
   ASSERT_TRUE(iso->TransferSync(buffer.data(), length));
-  b = LastBlock(IOCTL_BUFFERED_TRANSFER);
-  EXPECT_EQ(b.PacketRecordLength, 16u);
-  EXPECT_EQ(b.BufferOffset, 38u + 16u);
-  EXPECT_EQ(b.BufferLength, 2048u);
-  EXPECT_EQ(port.RequestsWithCode(IOCTL_BUFFERED_TRANSFER).at(0).InLength, 38u + 16u + 2048u);
+  const auto buffered = Last(IOCTL_BUFFERED_TRANSFER);
+  EXPECT_EQ(Head(buffered), BlockBytes({.EndpointAddress = 0x83,
+                                        .PacketRecordOffset = 38,
+                                        .PacketRecordLength = 16,
+                                        .BufferOffset = 54,
+                                        .BufferLength = 2048}));
+  EXPECT_EQ(buffered.InLength, 38u + 16u + 2048u);
 
   // No packets, no request.
   const size_t before = port.Requests().size();
   EXPECT_EQ(iso->SubmitTransfer(buffer.data(), 0, &record), nullptr);
-  auto zero = Make(Endpoint(0x83, 1, 0));
-  EXPECT_EQ(zero->SubmitTransfer(buffer.data(), 100, &record), nullptr);
+  EXPECT_EQ(Make(Endpoint(0x83, 1, 0))->SubmitTransfer(buffer.data(), 100, &record), nullptr);
   EXPECT_EQ(port.Requests().size(), before);
 }
 
@@ -233,7 +211,7 @@ TEST_F(EndpointTest, CompletionReadBack) {
   in->TransferMode = 0;
   Bytes payload(100);
   for (int i = 0; i < 100; ++i) payload[i] = uint8_t(200 - i);
-  port.QueueAnswer(0x81, FakePort::Answer::WithData(payload));
+  port.QueueAnswer(0x81, Answer::WithData(payload));
   Bytes buffer(256, 0xEE);
   int32_t length = 256;
   ASSERT_TRUE(in->TransferSync(buffer.data(), length));
@@ -242,7 +220,7 @@ TEST_F(EndpointTest, CompletionReadBack) {
   EXPECT_EQ(buffer[100], 0xEE);
 
   // A count of 0 is 0 bytes, not minus the header, and copies nothing.
-  FakePort::Answer none = FakePort::Answer::WithData(payload);
+  Answer none = Answer::WithData(payload);
   none.Bytes = 0;
   port.QueueAnswer(0x81, none);
   std::fill(buffer.begin(), buffer.end(), 0xEE);
@@ -252,16 +230,8 @@ TEST_F(EndpointTest, CompletionReadBack) {
   EXPECT_EQ(in->BytesTransferred, 0u);
   EXPECT_EQ(buffer[0], 0xEE);
 
-  // Direct: the count is the data itself and nothing comes through the block.
-  in->TransferMode = 1;
-  port.QueueAnswer(0x81, FakePort::Answer::WithData(payload));
-  length = 256;
-  ASSERT_TRUE(in->TransferSync(buffer.data(), length));
-  EXPECT_EQ(length, 100);
-  EXPECT_EQ(buffer[0], 200);
-
   // A bus error fails the transfer but still reports the bytes and keeps the statuses.
-  FakePort::Answer stalled = FakePort::Answer::WithData(Bytes(12, 1));
+  Answer stalled = Answer::WithData(Bytes(12, 1));
   stalled.UsbdStatus = 0xC0000004;
   port.QueueAnswer(0x81, stalled);
   length = 256;
@@ -274,7 +244,7 @@ TEST_F(EndpointTest, CompletionReadBack) {
 TEST_F(EndpointTest, SyncTimeoutAbortsAndLeavesNothingPending) {
   auto in = Make(Endpoint(0x81, 2, 512));
   in->TimeoutMs = 1;
-  port.QueueAnswer(0x81, FakePort::Answer::Pending());
+  port.QueueAnswer(0x81, Answer::Pending());
   uint8_t buffer[64];
   int32_t length = 64;
   EXPECT_FALSE(in->TransferSync(buffer, length));
@@ -289,7 +259,7 @@ TEST_F(EndpointTest, SyncTimeoutAbortsAndLeavesNothingPending) {
 
   // The abort request itself may pend; it is waited for.
   port.AbortAnswersPending = true;
-  port.QueueAnswer(0x81, FakePort::Answer::Pending());
+  port.QueueAnswer(0x81, Answer::Pending());
   length = 64;
   EXPECT_FALSE(in->TransferSync(buffer, length));
   EXPECT_EQ(port.PendingCount(), 0u);
@@ -299,7 +269,7 @@ TEST_F(EndpointTest, SyncTimeoutAbortsAndLeavesNothingPending) {
 TEST_F(EndpointTest, SyncTransferWaitsForALateCompletion) {
   auto in = Make(Endpoint(0x81, 2, 512));
   in->TimeoutMs = 60000;
-  FakePort::Answer late = FakePort::Answer::Pending();
+  Answer late = Answer::Pending();
   late.Data = {1, 2, 3};
   port.QueueAnswer(0x81, late);
   std::thread device([this] {
@@ -317,13 +287,11 @@ TEST_F(EndpointTest, SyncTransferWaitsForALateCompletion) {
 
 TEST_F(EndpointTest, QueuedTransfersAwaitThenComplete) {
   auto out = Make(Endpoint(0x01, 2, 512));
-  port.DefaultAnswer = FakePort::Answer::Pending();
-  Event events[2] = {Event(false, false), Event(false, false)};
-  Overlapped records[2];
+  port.DefaultAnswer = Answer::Pending();
+  Record records[2];
   uint8_t buffers[2][16] = {};
   UsbEndpoint::RequestContext* contexts[2];
   for (int i = 0; i < 2; ++i) {
-    records[i].hEvent = &events[i];
     contexts[i] = out->SubmitTransfer(buffers[i], 16, &records[i]);
     ASSERT_NE(contexts[i], nullptr);
   }
@@ -343,13 +311,11 @@ TEST_F(EndpointTest, QueuedTransfersAwaitThenComplete) {
 
 TEST_F(EndpointTest, SubmissionRecordsStatusesOnlyForDataEndpoints) {
   auto in = Make(Endpoint(0x81, 2, 512));
-  FakePort::Answer failed;
+  Answer failed;
   failed.UsbdStatus = 0xC0000030;
   failed.NtStatus = 0xC0000001;
   port.QueueAnswer(0x81, failed);
-  Event event(false, false);
-  Overlapped record;
-  record.hEvent = &event;
+  Record record;
   uint8_t buffer[8];
   auto* context = in->SubmitTransfer(buffer, 8, &record);
   EXPECT_EQ(in->UsbdStatus, 0xC0000030u);  // completed at once: read straight away
@@ -358,7 +324,7 @@ TEST_F(EndpointTest, SubmissionRecordsStatusesOnlyForDataEndpoints) {
   int32_t length = 8;
   EXPECT_FALSE(in->CompleteTransfer(buffer, length, &record, context));
 
-  port.QueueAnswer(0x81, FakePort::Answer::Pending());
+  port.QueueAnswer(0x81, Answer::Pending());
   context = in->SubmitTransfer(buffer, 8, &record);
   EXPECT_EQ(in->UsbdStatus, 0u);  // pending: the block still holds its zeros
   EXPECT_EQ(in->LastWinError, ERROR_IO_PENDING);
@@ -376,61 +342,51 @@ TEST_F(EndpointTest, SubmissionRecordsStatusesOnlyForDataEndpoints) {
   EXPECT_EQ(ep0->UsbdStatus, 0xC0000030u);
 }
 
-TEST_F(EndpointTest, CompletingARequestStillInFlightDoesNotReleaseItUnderTheDriver) {
-  auto out = Make(Endpoint(0x01, 2, 512));
-  port.QueueAnswer(0x01, FakePort::Answer::Pending());
-  Event event(false, false);
-  Overlapped record;
-  record.hEvent = &event;
-  uint8_t buffer[16] = {};
-  auto* context = out->SubmitTransfer(buffer, 16, &record);
-  int32_t length = 16;
-  EXPECT_FALSE(out->CompleteTransfer(buffer, length, &record, context));
-  EXPECT_EQ(port.PendingCount(), 0u);
-  EXPECT_EQ(length, 0);
-}
-
-TEST_F(EndpointTest, NoRequestMeansAFailedTransferOfNothing) {
+TEST_F(EndpointTest, FailedOrMissingRequestsMoveNothing) {
   auto in = Make(Endpoint(0x81, 2, 512));
+  uint8_t buffer[16] = {};
   int32_t length = 77;
   EXPECT_FALSE(in->CompleteTransfer(nullptr, length, nullptr, nullptr));
   EXPECT_EQ(length, 0);
   EXPECT_EQ(in->BytesTransferred, 0u);
 
+  // Completing a request still in flight aborts it rather than releasing it under the driver.
+  port.QueueAnswer(0x81, Answer::Pending());
+  Record inFlight;
+  auto* context = in->SubmitTransfer(buffer, 16, &inFlight);
+  length = 16;
+  EXPECT_FALSE(in->CompleteTransfer(buffer, length, &inFlight, context));
+  EXPECT_EQ(port.PendingCount(), 0u);
+  EXPECT_EQ(length, 0);
+
+  port.QueueAnswer(0x81, Answer::Refused(ERROR_DEVICE_NOT_CONNECTED));
+  length = 8;
+  EXPECT_FALSE(in->TransferSync(buffer, length));
+  EXPECT_EQ(in->LastWinError, ERROR_DEVICE_NOT_CONNECTED);
+  EXPECT_EQ(length, 0);
+
+  port.QueueAnswer(0x81, Answer::Refused(ERROR_GEN_FAILURE));
+  Record refused;  // status 0: a refused request must not read as a success
+  context = in->SubmitTransfer(buffer, 8, &refused);
+  EXPECT_FALSE(in->AwaitTransfer(&refused, 0));
+  length = 8;
+  EXPECT_FALSE(in->CompleteTransfer(buffer, length, &refused, context));
+
   // An invalid handle makes no request, and a stale "pending" must not make the
   // synchronous transfer wait for one.
+  port.ClearRequests();
   in->DeviceHandle = INVALID_DRIVER_HANDLE;
   in->LastWinError = ERROR_IO_PENDING;
-  uint8_t buffer[8];
   length = 8;
   EXPECT_FALSE(in->TransferSync(buffer, length));
   EXPECT_EQ(length, 0);
   EXPECT_TRUE(port.Requests().empty());
 }
 
-TEST_F(EndpointTest, RefusedSubmission) {
-  auto in = Make(Endpoint(0x81, 2, 512));
-  port.QueueAnswer(0x81, FakePort::Answer::Refused(ERROR_DEVICE_NOT_CONNECTED));
-  uint8_t buffer[8];
-  int32_t length = 8;
-  EXPECT_FALSE(in->TransferSync(buffer, length));
-  EXPECT_EQ(in->LastWinError, ERROR_DEVICE_NOT_CONNECTED);
-  EXPECT_EQ(length, 0);
-
-  port.QueueAnswer(0x81, FakePort::Answer::Refused(ERROR_GEN_FAILURE));
-  Event event(false, false);
-  Overlapped record;  // status 0: a refused request must not read as a success
-  record.hEvent = &event;
-  auto* context = in->SubmitTransfer(buffer, 8, &record);
-  EXPECT_FALSE(in->AwaitTransfer(&record, 0));
-  length = 8;
-  EXPECT_FALSE(in->CompleteTransfer(buffer, length, &record, context));
-}
-
 TEST_F(EndpointTest, ResetAndTransferSize) {
   auto in = Make(Endpoint(0x81, 2, 512));
   EXPECT_TRUE(in->ResetEndpoint());
-  auto reset = port.RequestsWithCode(IOCTL_RESET_ENDPOINT).at(0);
+  const auto reset = Last(IOCTL_RESET_ENDPOINT);
   EXPECT_EQ(reset.Input, Bytes({0x81}));
   EXPECT_EQ(reset.OutLength, 0u);
   EXPECT_FALSE(reset.Overlapped);
@@ -438,33 +394,26 @@ TEST_F(EndpointTest, ResetAndTransferSize) {
   EXPECT_FALSE(in->ResetEndpoint());
   EXPECT_EQ(in->LastWinError, ERROR_GEN_FAILURE);
 
-  auto sizeOf = [&](size_t i) {
-    auto r = port.RequestsWithCode(IOCTL_SET_TRANSFER_SIZE).at(i);
-    EXPECT_EQ(r.InLength, 5u);
+  // Whole packets, rounded up.
+  const struct {
+    uint16_t Packet;
+    uint32_t Asked, Sent;
+  } sizes[] = {{512, 1, 512}, {512, 0, 0}, {512, 1025, 1536}, {1024, 1000, 1024}};
+  for (const auto& s : sizes) {
+    Make(Endpoint(0x82, 2, s.Packet))->SetDriverTransferSize(s.Asked);
+    const auto r = Last(IOCTL_SET_TRANSFER_SIZE);
+    Bytes expected(TRANSFER_SIZE_BLOCK_SIZE);
+    WriteTransferSizeBlock(0x82, s.Sent, expected.data());
+    EXPECT_EQ(r.Input, expected) << s.Asked << " of " << s.Packet;
     EXPECT_FALSE(r.Overlapped);
-    uint8_t address = 0;
-    uint32_t size = 0;
-    ReadTransferSizeBlock(r.Input.data(), &address, &size);
-    EXPECT_EQ(address, 0x81);
-    return size;
-  };
-  in->SetDriverTransferSize(1);
-  EXPECT_EQ(sizeOf(0), 512u);
-  in->SetDriverTransferSize(0);
-  EXPECT_EQ(sizeOf(1), 0u);
-  in->SetDriverTransferSize(1025);
-  EXPECT_EQ(sizeOf(2), 1536u);
-  auto big = Make(Endpoint(0x82, 2, 1024));
+  }
   port.FailCodes[IOCTL_SET_TRANSFER_SIZE] = ERROR_ACCESS_DENIED;
-  big->SetDriverTransferSize(1000);
-  EXPECT_EQ(big->LastWinError, ERROR_ACCESS_DENIED);
-  auto r = port.RequestsWithCode(IOCTL_SET_TRANSFER_SIZE).back();
-  EXPECT_EQ(GetLe32(r.Input.data() + 1), 1024u);
+  in->SetDriverTransferSize(1000);
+  EXPECT_EQ(in->LastWinError, ERROR_ACCESS_DENIED);
 
   // No packet size, no request.
-  auto none = Make(Endpoint(0x83, 2, 0));
-  none->SetDriverTransferSize(100);
-  EXPECT_EQ(port.RequestsWithCode(IOCTL_SET_TRANSFER_SIZE).size(), 4u);
+  Make(Endpoint(0x83, 2, 0))->SetDriverTransferSize(100);
+  EXPECT_EQ(port.RequestsWithCode(IOCTL_SET_TRANSFER_SIZE).size(), 5u);
 }
 
 TEST_F(EndpointTest, TransfersOnSeveralThreadsAtOnce) {
