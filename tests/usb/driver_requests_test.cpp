@@ -45,9 +45,10 @@ TEST(DriverRequests, SizeBlockAndPacketRecords) {
   Bytes raw(TRANSFER_SIZE_BLOCK_SIZE);
   WriteTransferSizeBlock(0x02, 65536, raw.data());
   EXPECT_EQ(raw, Bytes({0x02, 0x00, 0x00, 0x01, 0x00}));
-  uint8_t record[ISO_PACKET_RESULT_SIZE];
-  WriteIsoPacketResult({0xC0000011, 1024}, record);
-  const IsoPacketResult back = ReadIsoPacketResult(record);
+  Bytes record(ISO_PACKET_RESULT_SIZE);
+  WriteIsoPacketResult({0xC0000011, 1024}, record.data());
+  EXPECT_EQ(record, Bytes({0x11, 0x00, 0x00, 0xC0, 0x00, 0x04, 0x00, 0x00}));
+  const IsoPacketResult back = ReadIsoPacketResult(record.data());
   EXPECT_EQ(back.Status, 0xC0000011u);
   EXPECT_EQ(back.Length, 1024u);
 }
