@@ -1,21 +1,30 @@
 #include "engines/test_config.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "engines/log_capture.h"
+#include <string>
+#include <tuple>
+#include <vector>
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+#include "engines/log_capture.h"
+#include "platform/text.h"
 
 namespace {
 
+// Every field of a configuration in one line, so a whole record is one expectation.
+std::string Fields(const TestConfigRecord& c) {
+  return Format8(
+      "speed %u test %u bench %u type %u in %d out %d burst %d interval %d reserved %d iso %d "
+      "pattern %u constant %d load %d verbose %u bus %u verify %u save %u",
+      c.ConnectionType, c.TestMode, c.BenchmarkMode, c.EndpointType, c.InEndpointNumber,
+      c.OutEndpointNumber, c.BurstLength, c.PollingInterval, c.Reserved, c.IsoPacketsPerInterval,
+      c.Pattern, c.ConstantValue, c.LoopbackLoad, c.VerboseLogging, c.CheckBusErrors, c.VerifyData,
+      c.SaveLogAtEnd);
+}
+
 class TestConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    TestConfig.SaveLogAtEnd = 0;
-    SetConfigDefaults();
-  }
+  void SetUp() override { TearDown(); }
   void TearDown() override {
     TestConfig.SaveLogAtEnd = 0;
     SetConfigDefaults();
@@ -25,34 +34,17 @@ class TestConfigTest : public ::testing::Test {
 
 TEST_F(TestConfigTest, DefaultsAreTheDocumentedOnesAndKeepSaveLogAtEnd) {
   TestConfig.ConnectionType = 1;
-  TestConfig.Pattern = 0;
   TestConfig.BurstLength = 3;
-  TestConfig.VerifyData = 0;
   TestConfig.SaveLogAtEnd = 1;
   TransferSizeIndex = 2;
   TransferSize = 262144;
-  QueueSizeIndex = 1;
   QueueSize = 2;
-
   SetConfigDefaults();
 
-  EXPECT_EQ(TestConfig.ConnectionType, 3u);
-  EXPECT_EQ(TestConfig.TestMode, 0u);
-  EXPECT_EQ(TestConfig.BenchmarkMode, 1u);
-  EXPECT_EQ(TestConfig.EndpointType, 2u);
-  EXPECT_EQ(TestConfig.InEndpointNumber, 1);
-  EXPECT_EQ(TestConfig.OutEndpointNumber, 1);
-  EXPECT_EQ(TestConfig.BurstLength, 16);
-  EXPECT_EQ(TestConfig.PollingInterval, 1);
-  EXPECT_EQ(TestConfig.Reserved, 0);
-  EXPECT_EQ(TestConfig.IsoPacketsPerInterval, 3);
-  EXPECT_EQ(TestConfig.Pattern, 2u);
-  EXPECT_EQ(TestConfig.ConstantValue, 140);
-  EXPECT_EQ(TestConfig.LoopbackLoad, 100);
-  EXPECT_EQ(TestConfig.VerboseLogging, 0u);
-  EXPECT_EQ(TestConfig.CheckBusErrors, 0u);
-  EXPECT_EQ(TestConfig.VerifyData, 1u);
-  EXPECT_EQ(TestConfig.SaveLogAtEnd, 1u) << "owned by the dialog set-up, not the defaults";
+  // SaveLogAtEnd belongs to the dialog set-up, not to the defaults.
+  EXPECT_EQ(Fields(TestConfig),
+            "speed 3 test 0 bench 1 type 2 in 1 out 1 burst 16 interval 1 reserved 0 iso 3 "
+            "pattern 2 constant 140 load 100 verbose 0 bus 0 verify 1 save 1");
   EXPECT_EQ(TransferSizeIndex, -1);
   EXPECT_EQ(TransferSize, 2097152);
   EXPECT_EQ(QueueSizeIndex, -1);
@@ -67,99 +59,58 @@ TEST_F(TestConfigTest, ConnectionTypeNamesMapBothWays) {
   EXPECT_EQ(ConnectionTypeFromName(u""), 0u);
 }
 
-struct SpeedCase {
-  uint32_t connectionType;
-  uint32_t testMode;
-  uint32_t benchmarkMode;
-  uint8_t burst;
-  uint8_t isoPackets;
-};
-
-class SpeedDefaultsTest : public TestConfigTest, public ::testing::WithParamInterface<SpeedCase> {};
-
-TEST_P(SpeedDefaultsTest, SetsBurstIntervalAndPackets) {
-  const SpeedCase& c = GetParam();
-  TestConfig.ConnectionType = c.connectionType;
-  TestConfig.TestMode = c.testMode;
-  TestConfig.BenchmarkMode = c.benchmarkMode;
-  TestConfig.BurstLength = 7;
-  TestConfig.PollingInterval = 9;
-  TestConfig.IsoPacketsPerInterval = 2;
-
-  ApplySpeedDefaults();
-
-  EXPECT_EQ(TestConfig.BurstLength, c.burst);
-  EXPECT_EQ(TestConfig.PollingInterval, 1);
-  EXPECT_EQ(TestConfig.IsoPacketsPerInterval, c.isoPackets);
+TEST_F(TestConfigTest, SpeedDefaultsSetBurstIntervalAndPackets) {
+  const struct {
+    uint32_t connectionType, testMode, benchmarkMode;
+    uint8_t burst, isoPackets;
+  } cases[] = {{1, 0, 1, 1, 1},  {1, 1, 0, 1, 1},  {2, 0, 1, 1, 3},
+               {2, 1, 0, 1, 3},  {3, 1, 0, 12, 3}, {3, 1, 1, 16, 3},
+               {3, 1, 2, 16, 3}, {3, 1, 3, 16, 3}, {3, 0, 0, 16, 3}};
+  for (const auto& c : cases) {
+    TestConfig.ConnectionType = c.connectionType;
+    TestConfig.TestMode = c.testMode;
+    TestConfig.BenchmarkMode = c.benchmarkMode;
+    TestConfig.BurstLength = 7;
+    TestConfig.PollingInterval = 9;
+    TestConfig.IsoPacketsPerInterval = 2;
+    ApplySpeedDefaults();
+    EXPECT_EQ(TestConfig.BurstLength, c.burst) << c.connectionType << c.testMode << c.benchmarkMode;
+    EXPECT_EQ(TestConfig.PollingInterval, 1);
+    EXPECT_EQ(TestConfig.IsoPacketsPerInterval, c.isoPackets) << c.connectionType;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, SpeedDefaultsTest,
-                         ::testing::Values(SpeedCase{1, 0, 1, 1, 1}, SpeedCase{1, 1, 0, 1, 1},
-                                           SpeedCase{2, 0, 1, 1, 3}, SpeedCase{2, 1, 0, 1, 3},
-                                           SpeedCase{3, 1, 0, 12, 3}, SpeedCase{3, 1, 1, 16, 3},
-                                           SpeedCase{3, 1, 2, 16, 3}, SpeedCase{3, 1, 3, 16, 3},
-                                           SpeedCase{3, 0, 0, 16, 3}));
 
 TEST_F(TestConfigTest, CorrectionsRunInOrderEachWithItsRecord) {
-  TestConfig.TestMode = 0;
-  TestConfig.EndpointType = 1;
-  TestConfig.ConnectionType = 1;
-  TestConfig.BurstLength = 16;
-  TestConfig.IsoPacketsPerInterval = 3;
-
-  CorrectTestConfig();
-
-  EXPECT_EQ(TestConfig.EndpointType, 2u);
-  EXPECT_EQ(TestConfig.BurstLength, 1);
-  EXPECT_EQ(TestConfig.IsoPacketsPerInterval, 1);
-  const auto records = log_.Records();
-  ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[0].text, "Endpoint Type changed to BULK due to selecting loopback test");
-  EXPECT_EQ(records[1].text, "Burst Length changed to 1 due to selecting a HS/FS device");
-  EXPECT_EQ(records[2].text, "ISO Packets/PI changed to 1 due to selecting a HS/FS device");
-  for (const auto& record : records) EXPECT_EQ(record.category, LogCategory::Diagnostics);
-}
-
-TEST_F(TestConfigTest, CorrectionsLeaveAValidConfigurationSilent) {
-  // A SuperSpeed isochronous benchmark needs nothing corrected.
-  TestConfig.TestMode = 1;
-  TestConfig.EndpointType = 1;
-  CorrectTestConfig();
-  EXPECT_THAT(log_.Texts(), IsEmpty());
-  EXPECT_EQ(TestConfig.EndpointType, 1u);
-  EXPECT_EQ(TestConfig.BurstLength, 16);
-
-  // Once corrected, a configuration passes again without records.
-  TestConfig.TestMode = 0;
-  TestConfig.ConnectionType = 1;
-  CorrectTestConfig();
-  EXPECT_EQ(log_.Texts().size(), 3u);
-  CorrectTestConfig();
-  EXPECT_EQ(log_.Texts().size(), 3u);
-}
-
-TEST_F(TestConfigTest, HighSpeedKeepsThreeIsoPacketsButDropsTheBurst) {
-  TestConfig.TestMode = 1;
-  TestConfig.EndpointType = 1;
-  TestConfig.ConnectionType = 2;
-  TestConfig.BurstLength = 16;
-  TestConfig.IsoPacketsPerInterval = 3;
-
-  CorrectTestConfig();
-
-  EXPECT_EQ(TestConfig.EndpointType, 1u);
-  EXPECT_EQ(TestConfig.BurstLength, 1);
-  EXPECT_EQ(TestConfig.IsoPacketsPerInterval, 3);
-  EXPECT_THAT(log_.Texts(),
-              ElementsAre("Burst Length changed to 1 due to selecting a HS/FS device"));
-}
-
-TEST_F(TestConfigTest, LoopbackAtSuperSpeedOnlyForcesBulk) {
-  TestConfig.EndpointType = 1;
-  CorrectTestConfig();
-  EXPECT_EQ(TestConfig.BurstLength, 16);
-  EXPECT_THAT(log_.Texts(),
-              ElementsAre("Endpoint Type changed to BULK due to selecting loopback test"));
+  // Records as category and text; all three are Diagnostics (4).
+  const std::string bulk = "4 Endpoint Type changed to BULK due to selecting loopback test";
+  const std::string burst = "4 Burst Length changed to 1 due to selecting a HS/FS device";
+  const std::string iso = "4 ISO Packets/PI changed to 1 due to selecting a HS/FS device";
+  const struct {
+    uint32_t testMode, endpointType, connectionType;
+    std::string result;
+    std::vector<std::string> records;
+  } cases[] = {
+      {0, 1, 1, "type 2 burst 1 iso 1", {bulk, burst, iso}},
+      {1, 1, 2, "type 1 burst 1 iso 3", {burst}},  // high speed keeps three iso packets
+      {0, 1, 3, "type 2 burst 16 iso 3", {bulk}},
+      {1, 1, 3, "type 1 burst 16 iso 3", {}},  // a SuperSpeed iso benchmark needs nothing
+  };
+  for (const auto& c : cases) {
+    LogCapture log;
+    SetConfigDefaults();
+    TestConfig.TestMode = c.testMode;
+    TestConfig.EndpointType = c.endpointType;
+    TestConfig.ConnectionType = c.connectionType;
+    CorrectTestConfig();
+    CorrectTestConfig();  // once corrected, the configuration passes again silently
+    EXPECT_EQ(Format8("type %u burst %d iso %d", TestConfig.EndpointType, TestConfig.BurstLength,
+                      TestConfig.IsoPacketsPerInterval),
+              c.result);
+    std::vector<std::string> records;
+    for (const auto& r : log.Records())
+      records.push_back(std::to_string(r.category) + " " + r.text);
+    EXPECT_EQ(records, c.records) << c.result;
+  }
 }
 
 TEST_F(TestConfigTest, DialogLimits) {
@@ -167,12 +118,9 @@ TEST_F(TestConfigTest, DialogLimits) {
   for (uint32_t n : {1u, 6u, 8u, 15u}) EXPECT_TRUE(IsEndpointNumberOffered(n)) << n;
 
   // Burst above 1 only at SuperSpeed; 12 when both directions share the link.
-  EXPECT_EQ(MaxBurstLength(1, 1), 1);
-  EXPECT_EQ(MaxBurstLength(2, 1), 1);
-  EXPECT_EQ(MaxBurstLength(3, 0), 12);
-  EXPECT_EQ(MaxBurstLength(3, 3), 12);
-  EXPECT_EQ(MaxBurstLength(3, 1), 16);
-  EXPECT_EQ(MaxBurstLength(3, 2), 16);
+  for (auto [speed, mode, burst] :
+       {std::tuple{1u, 1u, 1}, {2u, 1u, 1}, {3u, 0u, 12}, {3u, 3u, 12}, {3u, 1u, 16}, {3u, 2u, 16}})
+    EXPECT_EQ(MaxBurstLength(speed, mode), burst) << speed << " " << mode;
   EXPECT_EQ(MaxIsoPacketsPerInterval(1), 1);
   EXPECT_EQ(MaxIsoPacketsPerInterval(2), 3);
 
@@ -197,29 +145,20 @@ TEST_F(TestConfigTest, ChoosingIsochronousMovesEndpointsAndModeAndBulkMovesThemB
   config.InEndpointNumber = 5;
   config.OutEndpointNumber = 6;
   config.BenchmarkMode = 3;
-
-  SelectEndpointType(config, 1);
-  EXPECT_EQ(config.EndpointType, 1u);
-  EXPECT_EQ(config.InEndpointNumber, 3);
-  EXPECT_EQ(config.OutEndpointNumber, 3);
-  EXPECT_EQ(config.BenchmarkMode, 1u);
-
-  SelectEndpointType(config, 2);
-  EXPECT_EQ(config.EndpointType, 2u);
-  EXPECT_EQ(config.InEndpointNumber, 1);
-  EXPECT_EQ(config.OutEndpointNumber, 1);
-
+  auto select = [&config](uint32_t type) {
+    SelectEndpointType(config, type);
+    return Format8("type %u in %d out %d bench %u", config.EndpointType, config.InEndpointNumber,
+                   config.OutEndpointNumber, config.BenchmarkMode);
+  };
+  EXPECT_EQ(select(1), "type 1 in 3 out 3 bench 1");
+  EXPECT_EQ(select(2), "type 2 in 1 out 1 bench 1");
   // Bulk to bulk keeps the user's numbers; a write-only benchmark survives isochronous.
   config.InEndpointNumber = 4;
-  SelectEndpointType(config, 2);
-  EXPECT_EQ(config.InEndpointNumber, 4);
+  EXPECT_EQ(select(2), "type 2 in 4 out 1 bench 1");
   config.BenchmarkMode = 2;
-  SelectEndpointType(config, 1);
-  EXPECT_EQ(config.BenchmarkMode, 2u);
+  EXPECT_EQ(select(1), "type 1 in 3 out 3 bench 2");
   config.BenchmarkMode = 0;
-  SelectEndpointType(config, 1);
-  EXPECT_EQ(config.BenchmarkMode, 1u);
-
+  EXPECT_EQ(select(1), "type 1 in 3 out 3 bench 1");
   EXPECT_EQ(TestConfig.EndpointType, 2u) << "a working copy is edited, not the global";
 }
 
@@ -237,7 +176,12 @@ TEST_F(TestConfigTest, BurstIsLoweredToTheModesMaximum) {
   EXPECT_EQ(config.BurstLength, 1);
 }
 
-TEST_F(TestConfigTest, FullSpeedWithNoSizeChosenOffers256KB) {
+TEST_F(TestConfigTest, SizesFollowTheirIndexesAndFullSpeedOffers256KBAtMost) {
+  PrepareBenchmarkSizes(3);  // no size chosen yet
+  EXPECT_EQ(TransferSizeIndex, 5);
+  EXPECT_EQ(TransferSize, 2097152);
+  EXPECT_EQ(std::u16string(TransferSizeNames[5]), u"2MB");
+  TransferSizeIndex = -1;
   PrepareBenchmarkSizes(1);
   EXPECT_EQ(TransferSizeIndex, 2);
   EXPECT_EQ(TransferSize, 262144);
@@ -245,13 +189,6 @@ TEST_F(TestConfigTest, FullSpeedWithNoSizeChosenOffers256KB) {
   EXPECT_EQ(QueueSize, 64);
   EXPECT_EQ(TransferSizeChoiceCount(1), 3);
   EXPECT_EQ(std::u16string(TransferSizeNames[TransferSizeIndex]), u"256KB");
-}
-
-TEST_F(TestConfigTest, SizesFollowTheirIndexes) {
-  PrepareBenchmarkSizes(3);
-  EXPECT_EQ(TransferSizeIndex, 5);
-  EXPECT_EQ(TransferSize, 2097152);
-  EXPECT_EQ(std::u16string(TransferSizeNames[5]), u"2MB");
 
   ASSERT_TRUE(SetTransferSizeIndex(4));
   EXPECT_EQ(TransferSize, 1048576);

@@ -34,7 +34,7 @@ class LogExport : public ::testing::Test {
     g_now = kFriday;
     log_.SetTimeSource(&TestClock);
   }
-  UtcZone zone_;
+  SavedEnv zone_{"TZ", "UTC0"};
   ScratchFolder folder_;
   Logger log_;
 };
@@ -45,13 +45,11 @@ const char kHeader[] =
 
 }  // namespace
 
-TEST_F(LogExport, EmptyLogWritesHeaderCountAndEmptyLine) {
-  const auto path = folder_.path() / "empty.txt";
+TEST_F(LogExport, WritesHeaderCountAndEveryRecordByteForByte) {
+  const auto path = folder_.path() / "log.txt";
   ASSERT_TRUE(WriteLogFile(&log_, U16(path)));
   EXPECT_EQ(ReadWholeFile(path), std::string(kHeader) + "Number of records logged: 0\r\n\r\n");
-}
 
-TEST_F(LogExport, WritesEveryRecordByteForByte) {
   log_.AddRecord(u"Loopback test started", LogCategory::Loopback);
   log_.AddRecord(u"Caf\u00E9 \u20AC5\tok", LogCategory::Information);
   log_.AddRecord(u"All done", LogCategory::Pass);
@@ -60,8 +58,6 @@ TEST_F(LogExport, WritesEveryRecordByteForByte) {
   log_.AddRecord(u"Delete me", LogCategory::MinorError);
   g_now = kWednesday;
   log_.AddRecord(u"Diagnostics  last", LogCategory::Diagnostics);
-
-  const auto path = folder_.path() / "log.txt";
   WriteWholeFile(path, "an older, longer file that must be replaced entirely\n\n\n\n\n\n\n\n");
   ASSERT_TRUE(WriteLogFile(&log_, U16(path)));
   EXPECT_EQ(ReadWholeFile(path),
@@ -74,9 +70,7 @@ TEST_F(LogExport, WritesEveryRecordByteForByte) {
                 "Sat Mar  6 03:06:40 2021: ERROR      - odd   category\r\n"
                 "Sat Mar  6 03:06:40 2021: Minor Error- Delete me\r\n"
                 "Wed Mar 17 00:00:00 2021: Diagnostics- Diagnostics last\r\n");
-  // Saving only reads.
-  EXPECT_EQ(log_.RecordCount(), 6u);
-  EXPECT_EQ(std::u16string(log_.GetRecord(0, nullptr, nullptr)), u"Loopback test started");
+  EXPECT_EQ(log_.RecordCount(), 6u);  // saving only reads
 }
 
 TEST_F(LogExport, UnwritablePathWritesNothingAndReturns) {
@@ -90,23 +84,18 @@ TEST_F(LogExport, UnwritablePathWritesNothingAndReturns) {
   EXPECT_FALSE(std::filesystem::exists(folder_.path() / "no-log.txt"));
   EXPECT_EQ(ReadWholeFile(blocker), "x");
   EXPECT_EQ(log_.RecordCount(), 1u);
-  EXPECT_EQ(std::u16string(log_.GetRecord(0, nullptr, nullptr)), u"precious");
 }
 
 TEST_F(LogExport, RecordsAddedDuringTheSaveAfterTheCountAreLeftOut) {
-  for (int i = 0; i < 2000; ++i) {
-    std::u16string text = Utf8ToUtf16("before " + std::to_string(i));
-    log_.AddRecord(text.c_str(), LogCategory::Benchmark);
-  }
+  for (int i = 0; i < 2000; ++i)
+    log_.AddRecord(Utf8ToUtf16("before " + std::to_string(i)).c_str(), LogCategory::Benchmark);
   LogRecord = &log_;
   std::atomic<bool> stop{false};
   std::thread writer([&stop] {
     // Bounded well below the ring's capacity, so the oldest records stay put and the
     // file can be compared with the log afterwards.
-    for (int i = 0; !stop.load() && i < 100000; ++i) {
-      std::u16string text = Utf8ToUtf16("during " + std::to_string(i));
-      LogEvent(text.c_str(), LogCategory::Loopback);
-    }
+    for (int i = 0; !stop.load() && i < 100000; ++i)
+      LogEvent(Utf8ToUtf16("during " + std::to_string(i)).c_str(), LogCategory::Loopback);
   });
   const auto path = folder_.path() / "busy.txt";
   const bool written = WriteLogFile(&log_, U16(path));
@@ -119,8 +108,7 @@ TEST_F(LogExport, RecordsAddedDuringTheSaveAfterTheCountAreLeftOut) {
   // log's oldest records in order.
   std::istringstream in(ReadWholeFile(path));
   std::string line;
-  for (int i = 0; i < 2; ++i) std::getline(in, line);
-  std::getline(in, line);
+  for (int i = 0; i < 3; ++i) std::getline(in, line);
   ASSERT_EQ(line.rfind("Number of records logged: ", 0), 0u);
   const int count = std::stoi(line.substr(26));
   EXPECT_GE(count, 2000);

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
-#include <string_view>
 
 class ScratchFolder {
  public:
@@ -34,44 +34,26 @@ inline void WriteWholeFile(const std::filesystem::path& path, const std::string&
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Local time is UTC for the duration of a test, so calendar texts are fixed.
-class UtcZone {
+// Sets (or just saves) an environment variable and restores it when it goes out of scope;
+// the time zone is re-read both times, so a test can run in a fixed zone.
+class SavedEnv {
  public:
-  UtcZone() {
-    const char* old = getenv("TZ");
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    setenv("TZ", "UTC0", 1);
+  explicit SavedEnv(const char* name, const char* value = nullptr) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    if (value) setenv(name, value, 1);
     tzset();
   }
-  ~UtcZone() {
-    if (hadOld_)
-      setenv("TZ", old_.c_str(), 1);
+  ~SavedEnv() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
     else
-      unsetenv("TZ");
+      unsetenv(name_);
     tzset();
   }
+  SavedEnv(const SavedEnv&) = delete;
+  SavedEnv& operator=(const SavedEnv&) = delete;
 
  private:
-  bool hadOld_ = false;
-  std::string old_;
+  const char* name_;
+  std::optional<std::string> old_;
 };
-
-// A light pattern check: '#' stands for one digit and '*' for one or more digits;
-// every other pattern character must appear as is.
-inline bool MatchesShape(std::string_view text, std::string_view pattern) {
-  auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  size_t t = 0;
-  for (char p : pattern) {
-    if (p == '#' || p == '*') {
-      if (t >= text.size() || !digit(text[t])) return false;
-      ++t;
-      if (p == '*')
-        while (t < text.size() && digit(text[t])) ++t;
-    } else {
-      if (t >= text.size() || text[t] != p) return false;
-      ++t;
-    }
-  }
-  return t == text.size();
-}

