@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
 #include <thread>
 #include <vector>
 
@@ -191,17 +190,14 @@ TEST_F(DebugTraceTest, HeaderDescribesProgramSystemPathAndCommandLine) {
   char16_t system[1024];
   DescribeOperatingSystem(system, 1024);
   EXPECT_EQ(lines[0], "0.000s - DEBUG: Starting...");
-  EXPECT_TRUE(std::regex_match(
-      lines[1], std::regex(R"(0\.000s - DEBUG: Start time: \d{4}/\d\d/\d\d, \d\d:\d\d:\d\d\.\d+)")))
+  EXPECT_TRUE(MatchesShape(lines[1], "0.000s - DEBUG: Start time: ####/##/##, ##:##:##.*"))
       << lines[1];
   EXPECT_EQ(lines[2], "0.000s - DEBUG: Tarnwick V2.0 build 1009 64-Bit");
   EXPECT_EQ(lines[3], "0.000s - DEBUG OS: " + Utf16ToUtf8(system));
   EXPECT_EQ(lines[4], "0.000s - DEBUG Path: " + TraceFile().string());
   EXPECT_EQ(lines[5].rfind("0.000s - DEBUG Command line: ", 0), 0u) << lines[5];
   EXPECT_NE(lines[5].find("log_tests"), std::string::npos) << lines[5];
-  EXPECT_TRUE(
-      std::regex_match(lines[6], std::regex(R"(0\.000s - Date: (\d\d/){2}\d\d (\d\d:){2}\d\d)")))
-      << lines[6];
+  EXPECT_TRUE(MatchesShape(lines[6], "0.000s - Date: ##/##/## ##:##:##")) << lines[6];
 }
 
 TEST_F(DebugTraceTest, WritersFromSeveralThreadsTakeTurns) {

@@ -57,3 +57,22 @@ class SavedEnv {
   const char* name_;
   std::optional<std::string> old_;
 };
+
+// True when text has the shape of pattern: '#' stands for one digit, '*' for one or
+// more digits, every other character for itself. (std::regex draws false warnings from
+// g++ 12 in sanitizer builds.)
+inline bool MatchesShape(const std::string& text, const std::string& pattern) {
+  size_t t = 0;
+  for (char p : pattern) {
+    auto digit = [&] { return t < text.size() && text[t] >= '0' && text[t] <= '9'; };
+    if (p == '#' || p == '*') {
+      if (!digit()) return false;
+      ++t;
+      while (p == '*' && digit()) ++t;
+    } else {
+      if (t >= text.size() || text[t] != p) return false;
+      ++t;
+    }
+  }
+  return t == text.size();
+}

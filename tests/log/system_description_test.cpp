@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <regex>
 
 #include "log/log_test_support.h"
 #include "platform/os_info.h"
@@ -142,7 +141,8 @@ TEST(SystemDescription, RunningSystemLine) {
   ASSERT_EQ(uname(&names), 0);
   const size_t build = line.rfind(" build ");
   ASSERT_NE(build, std::string::npos) << line;
-  EXPECT_TRUE(std::regex_match(line.substr(build), std::regex(R"( build \d+ \((64|32)-bit\))")))
+  EXPECT_TRUE(MatchesShape(line.substr(build), " build * (64-bit)") ||
+              MatchesShape(line.substr(build), " build * (32-bit)"))
       << line;
   EXPECT_NE(line[0], ' ') << line;
   EXPECT_NE(line.find(std::string(" ") + names.release + " build "), std::string::npos) << line;
