@@ -100,6 +100,16 @@ bool PlugCommand(UsbDevice& device, uint16_t command, uint8_t* data, int32_t len
   return control->ControlWrite(data, length);
 }
 
+// What a queued transfer needs besides its data, kept together as a transfer worker
+// keeps it: one slot's record, event and context share a cache line.
+struct alignas(64) Slot {
+  Event Done{false, false};
+  Overlapped Record;
+  UsbEndpoint::RequestContext* Context = nullptr;
+  uint8_t* Data = nullptr;
+  Slot() { Record.hEvent = &Done; }
+};
+
 // Reconfigures the plug for a SuperSpeed bulk benchmark in which the plug sends (burst
 // 16), waits for it to come back, reopens it and starts the benchmark data.
 bool StartBulkInBenchmark(UsbDevice& device, ArrivalWaiter& waiter) {
@@ -121,13 +131,10 @@ void BM_BulkInQueue64(benchmark::State& state) {
   }
   UsbEndpoint* in = device.BulkInEndpoint;
   std::vector<std::vector<uint8_t>> buffers(kDepth, std::vector<uint8_t>(kBlock));
-  std::vector<std::unique_ptr<Event>> events;
-  std::vector<Overlapped> records(kDepth);
-  std::vector<UsbEndpoint::RequestContext*> contexts(kDepth);
+  std::vector<Slot> slots(kDepth);
   for (int i = 0; i < kDepth; ++i) {
-    events.push_back(std::make_unique<Event>(false, false));
-    records[i].hEvent = events[i].get();
-    contexts[i] = in->SubmitTransfer(buffers[i].data(), kBlock, &records[i]);
+    slots[i].Data = buffers[i].data();
+    slots[i].Context = in->SubmitTransfer(buffers[i].data(), kBlock, &slots[i].Record);
   }
   // One iteration is one pass over the queue, followed by the raw work on the same
   // buffers, so both see the same machine at the same moment.
@@ -137,11 +144,11 @@ void BM_BulkInQueue64(benchmark::State& state) {
   for (auto _ : state) {
     const Span start = Now();
     for (int slot = 0; slot < kDepth; ++slot) {
-      in->AwaitTransfer(&records[slot], 2000);
+      Slot& s = slots[slot];
+      in->AwaitTransfer(&s.Record, 2000);
       int32_t length = kBlock;
-      failures +=
-          !in->CompleteTransfer(buffers[slot].data(), length, &records[slot], contexts[slot]);
-      contexts[slot] = in->SubmitTransfer(buffers[slot].data(), kBlock, &records[slot]);
+      failures += !in->CompleteTransfer(s.Data, length, &s.Record, s.Context);
+      s.Context = in->SubmitTransfer(s.Data, kBlock, &s.Record);
     }
     ours += Since(start);
     const Span rawStart = Now();
@@ -153,7 +160,7 @@ void BM_BulkInQueue64(benchmark::State& state) {
   }
   for (int i = 0; i < kDepth; ++i) {
     int32_t length = kBlock;
-    in->CompleteTransfer(buffers[i].data(), length, &records[i], contexts[i]);
+    in->CompleteTransfer(buffers[i].data(), length, &slots[i].Record, slots[i].Context);
   }
   Report(state, double(kDepth) * kBlock, ours, raw);
   state.counters["failures"] = benchmark::Counter(static_cast<double>(failures));
@@ -176,12 +183,7 @@ void BM_BulkInQueue64AtPort(benchmark::State& state) {
   }
   const DriverHandle handle = device.DeviceHandle;
   std::vector<std::vector<uint8_t>> buffers(kDepth, std::vector<uint8_t>(kBlock));
-  std::vector<std::unique_ptr<Event>> events;
-  std::vector<Overlapped> records(kDepth);
-  for (int i = 0; i < kDepth; ++i) {
-    events.push_back(std::make_unique<Event>(false, false));
-    records[i].hEvent = events[i].get();
-  }
+  std::vector<Slot> slots(kDepth);
   uint8_t request[DRIVER_TRANSFER_BLOCK_SIZE];
   int64_t failures = 0;
   Elapsed ours{}, raw{};
@@ -193,10 +195,10 @@ void BM_BulkInQueue64AtPort(benchmark::State& state) {
       header.EndpointAddress = 0x81;
       WriteDriverTransferBlock(header, request);
       uint32_t bytes = 0, error = 0;
-      failures +=
-          !GetDriverPort().IoControl(handle, IOCTL_DIRECT_TRANSFER, request, sizeof request,
-                                     buffers[slot].data(), kBlock, &bytes, &records[slot], &error);
-      WaitForSingleObject(events[slot].get(), 0);
+      failures += !GetDriverPort().IoControl(handle, IOCTL_DIRECT_TRANSFER, request, sizeof request,
+                                             buffers[slot].data(), kBlock, &bytes,
+                                             &slots[slot].Record, &error);
+      WaitForSingleObject(&slots[slot].Done, 0);
     }
     ours += Since(start);
     const Span rawStart = Now();
