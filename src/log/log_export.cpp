@@ -37,12 +37,6 @@ size_t CalendarText(int64_t time, char (&out)[32]) {
   return n < 0 ? 0 : static_cast<size_t>(n) < sizeof out ? static_cast<size_t>(n) : sizeof out - 1;
 }
 
-// The file holds one byte per character. Characters up to 255 are written as that byte;
-// anything above has no 8-bit form and is written as '?'.
-void AppendNarrow(std::string& out, const char16_t* text) {
-  for (; *text != 0; ++text) out += *text < 256 ? static_cast<char>(*text) : '?';
-}
-
 bool WriteAll(FILE* file, const std::string& bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
 }
@@ -87,10 +81,11 @@ bool WriteLogFile(Logger* log, std::u16string_view path) {
     }
     line.assign(calendar);
     line += ": ";
-    AppendNarrow(line,
-                 LogCategoryNames[category <= LogCategory::Pass ? category : LogCategory::Error]);
+    // One byte per character: characters above 255 have no 8-bit form and become '?'.
+    line +=
+        Narrow8(LogCategoryNames[category <= LogCategory::Pass ? category : LogCategory::Error]);
     line += "- ";
-    AppendNarrow(line, text);
+    line += Narrow8(text);
     line += "\r\n";
     // Flushed line by line, so a save cut short by a crash still holds every
     // complete line, and a reader watching the file sees the records arrive.

@@ -19,7 +19,6 @@ class Event {
   void Set();
   void Reset();
   bool IsSet() const;
-  bool IsManualReset() const { return manualReset_; }
 
  private:
   friend uint32_t WaitForSingleObject(Event*, uint32_t);

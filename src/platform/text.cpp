@@ -31,8 +31,10 @@ std::u16string Utf8ToUtf16(std::string_view in) {
     bool ok = i + len <= in.size();
     for (size_t k = 1; ok && k < len; ++k) {
       unsigned char cc = static_cast<unsigned char>(in[i + k]);
-      if ((cc & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (cc & 0x3F);
+      if ((cc & 0xC0) != 0x80)
+        ok = false;
+      else
+        cp = (cp << 6) | (cc & 0x3F);
     }
     static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
     if (!ok || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
@@ -123,11 +125,4 @@ std::u16string Format16(const char* format, ...) {
   std::string s = VFormat8(format, args);
   va_end(args);
   return Utf8ToUtf16(s);
-}
-
-size_t StrLen16(const char16_t* text, size_t max) {
-  size_t n = 0;
-  if (text == nullptr) return 0;
-  while (n < max && text[n] != 0) ++n;
-  return n;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-std::u16string Utf8ToUtf16(std::string_view utf8);  // invalid sequences become U+FFFD
+std::u16string Utf8ToUtf16(std::string_view utf8);   // invalid sequences become U+FFFD
 std::string Utf16ToUtf8(std::u16string_view utf16);  // unpaired surrogates become U+FFFD
 
 // Byte-for-character conversions for 8-bit device text and 8-bit file output.
@@ -17,6 +17,3 @@ std::string Narrow8(std::u16string_view text);  // characters above 255 become '
 std::u16string Format16(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format8(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string VFormat8(const char* format, va_list args);
-
-// Length of a zero-terminated UTF-16 text, at most max characters.
-size_t StrLen16(const char16_t* text, size_t max = static_cast<size_t>(-1));
