@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engines/test_config.h"
-#include "engines/test_patterns.h"
-#include "engines/test_stats.h"
+#include "engines/configuration.h"
+#include "engines/patterns.h"
+#include "engines/statistics.h"
 #include "log/event_log.h"
 
 namespace {

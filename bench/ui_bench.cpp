@@ -7,7 +7,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "engines/test_stats.h"
+#include "engines/statistics.h"
 #include "log/event_log.h"
 #include "res/control_ids.h"
 #include "ui/headless/headless_window.h"

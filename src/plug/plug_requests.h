@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engines/test_config.h"
+#include "engines/configuration.h"
 #include "platform/clock.h"
 
 // Commands (the request's wValue). A high byte of 1 marks the ending form of the

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engines/run_state.h"
-#include "engines/test_config.h"
-#include "engines/test_stats.h"
+#include "engines/configuration.h"
+#include "engines/statistics.h"
 #include "log/debug_trace.h"
 #include "log/event_log.h"
 #include "platform/text.h"

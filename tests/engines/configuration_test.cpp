@@ -1,4 +1,4 @@
-#include "engines/test_config.h"
+#include "engines/configuration.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "engines/test_patterns.h"
+#include "engines/patterns.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "engines/test_config.h"
-#include "engines/test_stats.h"
+#include "engines/configuration.h"
+#include "engines/statistics.h"
 #include "log/event_log.h"
 #include "platform/text.h"
 

@@ -1,8 +1,8 @@
-#include "engines/test_stats.h"
+#include "engines/statistics.h"
 
 #include <cmath>
 
-#include "engines/test_config.h"
+#include "engines/configuration.h"
 #include "platform/text.h"
 
 TestStatsRecord TestStats;

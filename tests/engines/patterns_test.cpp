@@ -1,4 +1,4 @@
-#include "engines/test_patterns.h"
+#include "engines/patterns.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "engines/log_capture.h"
-#include "engines/test_config.h"
-#include "engines/test_stats.h"
+#include "engines/configuration.h"
+#include "engines/statistics.h"
 
 using ::testing::Each;
 using ::testing::ElementsAre;
