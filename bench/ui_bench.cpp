@@ -10,7 +10,7 @@
 #include "engines/statistics.h"
 #include "log/event_log.h"
 #include "res/control_ids.h"
-#include "ui/headless/headless_window.h"
+#include "ui/headless/headless_window_system.h"
 #include "ui/main_dialog.h"
 #include "ui/results_display.h"
 

@@ -1,72 +1,22 @@
 // The window layer: what the shell needs from a window manager, and nothing more.
 // Every dialog and every control is a Window (addressed by its template id inside its
-// dialog); drawing goes through a Canvas taken per call; message boxes, timers, modal
+// dialog); drawing goes through a Canvas taken per paint; message boxes, timers, modal
 // loops and cross-thread work go through the WindowSystem. The desktop build implements
 // it with one widget per control and a canvas that paints into the widget's image; the
 // headless build (tests, command line) keeps the same state in memory and records
-// what is drawn.
+// what is drawn. Layers below the shell (plug management, the engines) may use this
+// interface too; it links nothing but the value types of ui/types.h.
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
+#include "ui/types.h"
+
 namespace ui {
-
-struct Point {
-  int32_t x = 0;
-  int32_t y = 0;
-  bool operator==(const Point&) const = default;
-};
-
-// Edges in pixels; right and bottom are exclusive, as the drawing calls take them.
-struct Rect {
-  int32_t left = 0;
-  int32_t top = 0;
-  int32_t right = 0;
-  int32_t bottom = 0;
-  int32_t Width() const { return right - left; }
-  int32_t Height() const { return bottom - top; }
-  bool operator==(const Rect&) const = default;
-};
-
-struct Colour {
-  uint8_t red = 0;
-  uint8_t green = 0;
-  uint8_t blue = 0;
-  bool operator==(const Colour&) const = default;
-};
-
-struct Pen {
-  Colour colour;
-  int32_t width = 1;
-  bool operator==(const Pen&) const = default;
-};
-
-struct Brush {
-  Colour colour;
-  bool operator==(const Brush&) const = default;
-};
-
-struct Font {
-  std::u16string_view face;
-  int32_t height = 0;  // pixels
-  int32_t weight = 400;
-  bool italic = false;
-  bool operator==(const Font&) const = default;
-};
-
-// A one-bit picture: rows top first, each row `stride` bytes, most significant bit
-// leftmost; 1 bits are white, 0 bits black.
-struct MonoPicture {
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t stride = 0;
-  std::span<const uint8_t> bits;
-};
 
 // One drawing context on one control. Each call stands alone (pen, brush, font and
 // colours are arguments), so several threads can each hold their own canvas on the
@@ -86,20 +36,6 @@ class Canvas {
                     const Rect* clip) = 0;
   // Plain source copy at the picture's own size.
   virtual void CopyPicture(Point at, const MonoPicture& picture) = 0;
-};
-
-enum class ControlClass : uint8_t {
-  Dialog,
-  GroupBox,
-  Static,
-  StaticImage,
-  ComboBox,
-  Edit,
-  PushButton,
-  RadioButton,
-  CheckBox,
-  ScrollBar,
-  Trackbar,
 };
 
 enum class MessageKind : uint8_t {
@@ -276,7 +212,9 @@ class WindowSystem {
   virtual void Quit(int code) = 0;
 };
 
-// The process's window system (installed by the front end at start-up).
+// The process's window system, installed by the front end at start-up (nullptr: none).
+// Installing it routes nothing else: the front end also decides where the lower
+// layers' message boxes go (InstallMessageBoxHandler in ui/front_end.h).
 WindowSystem* GetWindowSystem();
 void SetWindowSystem(WindowSystem* system);
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "log/debug_trace.h"
+#include "platform/message_box.h"
 #include "ui_test_fixture.h"
 
 namespace {
@@ -102,6 +103,22 @@ TEST_F(ControlStateTest, AnEngineThreadRestoresTheIdleStateThroughTheUiThread) {
   EXPECT_FALSE(main_->Control(IDC_STOP)->IsEnabled());
   system_.Quit(0);
   ui.join();
+}
+
+TEST_F(ControlStateTest, LowerLayersMessageBoxesReachTheUserOnlyOnceRouted) {
+  system_.ScriptMessageBoxAnswers({IDNO});
+  EXPECT_EQ(ShowMessageBox(main_, u"Wrong BOS Descriptor", u"Error", MB_YESNO), IDNO);
+  const auto boxes = system_.MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].owner, main_);
+  EXPECT_EQ(boxes[0].text, u"Wrong BOS Descriptor");
+  EXPECT_EQ(boxes[0].caption, u"Error");
+
+  // An installed window system alone routes nothing: the default answer, no box.
+  InstallMessageBoxHandler(nullptr);
+  ui::SetWindowSystem(&system_);
+  EXPECT_EQ(ShowMessageBox(main_, u"quiet", u"Error", MB_YESNO), IDYES);
+  EXPECT_EQ(system_.MessageBoxes().size(), 1u);
 }
 
 TEST_F(ControlStateTest, DrawingObjectsFollowTheScreen) {

@@ -1,5 +1,3 @@
-#include "ui/headless/headless_window.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +8,8 @@
 
 #include "platform/message_box.h"
 #include "res/control_ids.h"
+#include "res/dialog_templates.h"
+#include "ui/headless/headless_window_system.h"
 
 namespace ui::headless {
 namespace {
@@ -95,8 +95,10 @@ TEST_F(HeadlessLoopTest, DialogUnitsScaleWithTheDialogFont) {
   EXPECT_GT(large.Width(), small.Width());  // 10 points against 8
   EXPECT_GT(large.Height(), small.Height());
   // Control bounds are the template rectangle mapped to pixels.
-  const Rect panel = main->Control(res::IDC_LOG_PANEL)->BoundsInParent();
-  EXPECT_EQ(panel, main->DialogUnitsToPixels({9, 79, 9 + 350, 79 + 185}));
+  const res::ControlTemplate* panel = res::FindDialogTemplate("TARNWICK")->Find(res::IDC_LOG_PANEL);
+  EXPECT_EQ(main->Control(res::IDC_LOG_PANEL)->BoundsInParent(),
+            main->DialogUnitsToPixels(
+                {panel->x, panel->y, panel->x + panel->width, panel->y + panel->height}));
 }
 
 TEST_F(HeadlessLoopTest, ChangesFromAnotherThreadRunOnTheUiThread) {
@@ -228,7 +230,6 @@ TEST_F(HeadlessLoopTest, ModalDialogsNestAndKeepTheQueueServed) {
 }
 
 TEST_F(HeadlessLoopTest, MessageBoxFromAWorkerBlocksItUntilAnswered) {
-  SetWindowSystem(&system_);
   std::vector<MessageBoxRecord> observed;
   std::atomic<bool> observedOnUi{false};
   system_.SetMessageBoxObserver([&](const MessageBoxRecord& record) {
@@ -238,10 +239,8 @@ TEST_F(HeadlessLoopTest, MessageBoxFromAWorkerBlocksItUntilAnswered) {
   system_.SetHoldMessageBoxes(true);
 
   std::atomic<int> answer{0};
-  std::thread worker([&] {
-    // Through the lower layers' entry point, as the USB code raises its boxes.
-    answer = ShowMessageBox(nullptr, u"Wrong BOS Descriptor", u"Error", MB_YESNO);
-  });
+  std::thread worker(
+      [&] { answer = system_.MessageBox(nullptr, u"Wrong BOS Descriptor", u"Error", MB_YESNO); });
   ASSERT_TRUE(system_.WaitForMessageBoxes(1));
   // The box is open: the worker has no answer, the UI thread still serves work.
   system_.Flush();
@@ -258,7 +257,6 @@ TEST_F(HeadlessLoopTest, MessageBoxFromAWorkerBlocksItUntilAnswered) {
   EXPECT_EQ(observed[0].text, u"Wrong BOS Descriptor");
   EXPECT_EQ(observed[0].caption, u"Error");
   EXPECT_EQ(system_.MessageBoxes()[0].answer, IDNO);
-  SetWindowSystem(nullptr);
 }
 
 TEST_F(HeadlessLoopTest, MessageBoxesTakeScriptedAnswersThenTheDefaultButton) {
@@ -271,6 +269,23 @@ TEST_F(HeadlessLoopTest, MessageBoxesTakeScriptedAnswersThenTheDefaultButton) {
   const auto boxes = system_.MessageBoxes();
   ASSERT_EQ(boxes.size(), 5u);
   EXPECT_EQ(boxes[4].flags, MB_OK | MB_ICONEXCLAMATION);
+}
+
+TEST(HeadlessFlushTest, WithNoLoopTheCallerRunsThePostedWorkAndWhatItPosts) {
+  HeadlessWindowSystem system;
+  std::vector<int> order;
+  std::atomic<bool> ranAsUi{false};
+  system.Post([&] {
+    order.push_back(1);
+    ranAsUi = system.IsUiThread();
+    system.Post([&] { order.push_back(3); });
+  });
+  system.Post([&] { order.push_back(2); });
+  EXPECT_TRUE(order.empty());  // posted work waits for someone to serve it
+  system.Flush();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(ranAsUi.load());
+  EXPECT_FALSE(system.IsUiThread());  // standing in ends with the flush
 }
 
 TEST_F(HeadlessLoopTest, QuitReleasesAThreadWaitingForTheUiThread) {
