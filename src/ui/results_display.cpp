@@ -328,6 +328,12 @@ void BlitPlugDisplay(const PlugDisplayImageStore& image) {
   canvas->CopyPicture({0, 0}, ui::MonoPicture{128, 64, 16, bits});
 }
 
+void ResetResultsDisplay() {
+  LogLinesVisible = 0;
+  LogScrollPos = 0;
+  LogScrollRange = 0;
+}
+
 void LogRecordAdded() {
   UpdateLogScrollBar();
   const int32_t position = LogScrollRange.load();

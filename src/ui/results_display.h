@@ -22,6 +22,8 @@ enum : int32_t {
 extern std::atomic<int32_t> LogLinesVisible;  // log lines that fit below the bands
 extern std::atomic<int32_t> LogScrollPos;     // record shown on the first log line
 extern std::atomic<int32_t> LogScrollRange;   // largest LogScrollPos
+// Back to the start: no lines known to fit, the view at the top.
+void ResetResultsDisplay();
 
 // Background of a log line for a record category; white for unknown categories.
 ui::Colour LogCategoryColour(uint32_t category);

@@ -40,10 +40,9 @@ class MainDialogFixture : public ::testing::Test {
     ResetPlugMonitorState();
     ResetPlugSelection();
     TestConfig = TestConfigRecord{};
-    ExitRequested = false;
-    LogScrollPos = 0;
-    LogScrollRange = 0;
-    LogLinesVisible = 0;
+    ResetMainWindowState();
+    ResetMainDialogState();
+    ResetResultsDisplay();
     ui::SetWindowSystem(&system_);
     InstallMessageBoxHandler(&system_);
     main_ = system_.CreateDialog("TARNWICK", nullptr, nullptr);
@@ -56,11 +55,13 @@ class MainDialogFixture : public ::testing::Test {
     SetLogRecordAddedHook(nullptr);
     InstallMessageBoxHandler(nullptr);
     ui::SetWindowSystem(nullptr);
-    KeepDialogHandles(nullptr);
+    ResetMainDialogState();
+    ResetResultsDisplay();
+    ResetMainWindowState();
+    ResetPlugSelection();
+    ResetPlugMonitorState();
     LogRecord = nullptr;
     TestConfig = TestConfigRecord{};
-    ExitRequested = false;
-    PlugConnected = false;
   }
 
   ui::headless::HeadlessWindow* Control(int32_t id) {
