@@ -18,9 +18,17 @@
 
 namespace ui {
 
-// One drawing context on one control. Each call stands alone (pen, brush, font and
-// colours are arguments), so several threads can each hold their own canvas on the
-// same control at once.
+// One drawing context on one control: the canvas contract.
+// - A canvas may be taken on any thread. It paints into the control's backing image,
+//   never straight onto the screen, and holds that image's lock from GetCanvas until it
+//   is destroyed: one paint is never interleaved with another on the same control, and
+//   a second canvas on it (from any thread) waits until the first is gone.
+// - The user-interface thread only copies the image to the screen. Releasing a canvas
+//   asks for that copy (coalesced with any copy already due) and never waits for it.
+// - While a thread holds a canvas it must not wait for the user-interface thread (no
+//   Window call that is carried out there, no message box, no Invoke): the user-interface
+//   thread may itself be waiting for the image. Take the canvas, paint, let it go.
+// - Each call stands alone (pen, brush, font and colours are arguments).
 class Canvas {
  public:
   virtual ~Canvas() = default;

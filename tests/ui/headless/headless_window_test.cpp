@@ -381,7 +381,7 @@ TEST_F(HeadlessLoopTest, TrackbarMovesItsThumbBeforeItReports) {
   EXPECT_EQ(scrolls[2].id, res::IDC_LOAD_TRACKBAR);
 }
 
-TEST(RecordingCanvasTest, RecordsEveryCallFromEveryThread) {
+TEST(RecordingCanvasTest, PaintsFromSeveralThreadsArriveWholeAndInOnePiece) {
   HeadlessWindowSystem system;
   Window* main = system.CreateDialog("TARNWICK", nullptr, nullptr);
   auto* panel = static_cast<HeadlessWindow*>(main->Control(res::IDC_LOG_PANEL));
@@ -391,13 +391,23 @@ TEST(RecordingCanvasTest, RecordsEveryCallFromEveryThread) {
       for (int i = 0; i < 100; ++i) {
         auto canvas = panel->GetCanvas();
         canvas->FillRect({t, i, t + 1, i + 1}, Brush{{1, 2, 3}});
+        std::this_thread::yield();  // invites another painter in, were the image unlocked
         canvas->Text({t, i}, u"x", Font{u"Tahoma", 14, 700, false}, {}, nullptr);
       }
     });
   }
   for (auto& painter : painters) painter.join();
   EXPECT_EQ(panel->Drawing()->CallCount(), 800u);
-  EXPECT_EQ(panel->Drawing()->Calls().size(), 800u);
+  EXPECT_EQ(panel->Drawing()->PaintCount(), 400u);
+  const auto all = panel->Drawing()->Calls();
+  ASSERT_EQ(all.size(), 800u);
+  // Each canvas holds the image: its fill and its text follow each other.
+  for (size_t i = 0; i < all.size(); i += 2) {
+    ASSERT_EQ(all[i].kind, DrawKind::Fill);
+    ASSERT_EQ(all[i + 1].kind, DrawKind::Text);
+    EXPECT_EQ(all[i].rect.left, all[i + 1].from.x) << i;
+    EXPECT_EQ(all[i].rect.top, all[i + 1].from.y) << i;
+  }
 
   panel->Drawing()->Clear();
   panel->Drawing()->SetGradientAvailable(false);
