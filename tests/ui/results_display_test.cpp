@@ -264,40 +264,38 @@ TEST_F(ResultsDisplayTest, CountersBandOrClosingTests) {
 }
 
 TEST_F(ResultsDisplayTest, LogLinesTakeTheirCategoryColoursAndTheRestIsWhite) {
+  const std::vector<uint32_t> categories = {
+      LogCategory::Information, LogCategory::Loopback,   LogCategory::Benchmark, LogCategory::Error,
+      LogCategory::Diagnostics, LogCategory::MinorError, LogCategory::Pass,      42};
   {
     std::lock_guard lock(log_->Lock());
-    log_->AddRecord(u"banner", LogCategory::Information);
-    log_->AddRecord(u"loop", LogCategory::Loopback);
-    log_->AddRecord(u"bench", LogCategory::Benchmark);
-    log_->AddRecord(u"bad", LogCategory::Error);
-    log_->AddRecord(u"diag", LogCategory::Diagnostics);
-    log_->AddRecord(u"minor", LogCategory::MinorError);
-    log_->AddRecord(u"pass", LogCategory::Pass);
-    log_->AddRecord(u"odd", 42);
+    for (uint32_t category : categories) {
+      log_->AddRecord(Format16("category %u", category).c_str(), category);
+    }
   }
   const auto calls = Draw(DRAW_LOG, 3);
   EXPECT_EQ(LogLinesVisible.load(), (400 - 48) / 14);
   const auto rectangles = Of(calls, DrawKind::Rectangle);
   const auto texts = Of(calls, DrawKind::Text);
-  const std::vector<ui::Colour> colours = {{255, 255, 128}, {150, 255, 255}, {200, 150, 200},
-                                           {255, 64, 64},   {255, 224, 129}, {255, 116, 61},
-                                           {128, 255, 128}, {255, 255, 255}};
-  const std::vector<std::u16string> words = {u"banner", u"loop",  u"bench", u"bad",
-                                             u"diag",   u"minor", u"pass",  u"odd"};
   ASSERT_EQ(rectangles.size(), 8u);
   ASSERT_EQ(texts.size(), 8u);
   for (size_t i = 0; i < 8; ++i) {
     const int32_t y = 49 + 14 * static_cast<int32_t>(i);
     EXPECT_EQ(rectangles[i].rect, (ui::Rect{0, y, 519, y + 14}));
-    EXPECT_EQ(rectangles[i].brush.colour, colours[i]) << i;
+    EXPECT_EQ(rectangles[i].brush.colour, LogCategoryColour(categories[i])) << i;
     EXPECT_EQ(rectangles[i].pen, BlackPen);
-    EXPECT_EQ(texts[i].text, words[i]);
+    EXPECT_EQ(texts[i].text, Format16("category %u", categories[i]));
     EXPECT_EQ(texts[i].from, (ui::Point{5, y}));
     EXPECT_TRUE(texts[i].clipped);
     EXPECT_EQ(texts[i].clip, (ui::Rect{0, 0, 519, 400}));
     EXPECT_EQ(texts[i].fontHeight, 14);
     EXPECT_EQ(texts[i].fontWeight, 700);
   }
+  // Errors stand out in red, passes in green; a category the log does not know is white.
+  EXPECT_EQ(LogCategoryColour(LogCategory::Error), (ui::Colour{255, 64, 64}));
+  EXPECT_EQ(LogCategoryColour(LogCategory::Pass), (ui::Colour{128, 255, 128}));
+  EXPECT_EQ(rectangles[7].brush.colour, (ui::Colour{255, 255, 255}));
+  EXPECT_EQ(LogCategoryColour(9), (ui::Colour{255, 255, 255}));
   const auto fills = Of(calls, DrawKind::Fill);
   ASSERT_EQ(fills.size(), 1u);
   EXPECT_EQ(fills[0].rect, (ui::Rect{0, 49 + 8 * 14, 519, 400}));
