@@ -73,12 +73,14 @@ intptr_t HeadlessWindowSystem::RunModalDialog(std::string_view templateName, Win
   };
   if (IsUiThread()) {
     run();
-  } else if (thread_.Served()) {
-    Invoke(run);
-  } else {
-    // No loop is running: the caller serves as the user-interface thread meanwhile.
-    UiThread::Serving serving(thread_);
+    return result;
+  }
+  // With no loop running, the caller serves as the user-interface thread meanwhile.
+  UiThread::Serving standIn(thread_, std::try_to_lock);
+  if (standIn.Owns()) {
     run();
+  } else {
+    Invoke(run);
   }
   return result;
 }
@@ -131,11 +133,11 @@ void HeadlessWindowSystem::SetScreen(ScreenMetrics metrics) {
 
 void HeadlessWindowSystem::Flush() {
   if (IsUiThread()) return;  // everything before this call has run already
-  if (thread_.Served()) {
+  UiThread::Serving standIn(thread_, std::try_to_lock);
+  if (!standIn.Owns()) {
     Invoke([] {});
     return;
   }
-  UiThread::Serving serving(thread_);
   while (UiThread::Work work = thread_.TryTake()) work();
 }
 

@@ -45,30 +45,50 @@ bool UiThread::Served() const {
   return served_;
 }
 
-UiThread::Serving::Serving(UiThread& thread)
-    : thread_(thread), previous_(thread.thread_.load()), wasServed_(false) {
-  thread_.thread_ = std::this_thread::get_id();
-  std::lock_guard lock(thread_.lock_);
-  wasServed_ = thread_.served_;
+UiThread::Serving::Serving(UiThread& thread) : thread_(thread) {
+  const std::thread::id self = std::this_thread::get_id();
+  std::unique_lock lock(thread_.lock_);
+  if (thread_.served_ && thread_.thread_.load() == self) {
+    owns_ = nested_ = true;
+    return;
+  }
+  thread_.wake_.wait(lock, [&] { return !thread_.served_; });
   thread_.served_ = true;
+  thread_.thread_ = self;
+  owns_ = true;
+}
+
+UiThread::Serving::Serving(UiThread& thread, std::try_to_lock_t) : thread_(thread) {
+  const std::thread::id self = std::this_thread::get_id();
+  std::lock_guard lock(thread_.lock_);
+  if (thread_.served_) {
+    owns_ = nested_ = thread_.thread_.load() == self;
+    return;
+  }
+  thread_.served_ = true;
+  thread_.thread_ = self;
+  owns_ = true;
 }
 
 std::deque<UiThread::Work> UiThread::Serving::Finish() {
   std::deque<Work> rest;
-  if (finished_) return rest;
+  if (!owns_ || nested_ || finished_) return rest;
   finished_ = true;
   {
     std::lock_guard lock(thread_.lock_);
-    thread_.served_ = wasServed_;
-    if (!wasServed_) rest.swap(thread_.queue_);
+    thread_.served_ = false;
+    rest.swap(thread_.queue_);
   }
   thread_.wake_.notify_all();
   return rest;
 }
 
 UiThread::Serving::~Serving() {
+  if (!owns_ || nested_) return;
   for (Work& work : Finish()) work();
-  thread_.thread_ = previous_;
+  // Unless a new server has taken over meanwhile, nobody is the user-interface thread.
+  std::thread::id self = std::this_thread::get_id();
+  thread_.thread_.compare_exchange_strong(self, std::thread::id{});
 }
 
 void UiThread::Wake() {

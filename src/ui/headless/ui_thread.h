@@ -30,22 +30,28 @@ class UiThread {
   // Whether a loop serves the queue.
   bool Served() const;
 
-  // The calling thread serves the queue for the life of this object (the outermost
-  // loop, or a caller standing in while no loop runs). On the way out, work still
-  // queued is handed to the caller, so that threads waiting in Invoke are released.
+  // The calling thread serves the queue for the life of this object: the outer loop, or
+  // a caller standing in while no loop runs. One thread serves at a time; the same
+  // thread may nest. On the way out the work still queued is handed over (Finish) or
+  // run (destructor), so threads waiting in Invoke are released, never stranded.
   class Serving {
    public:
+    // Waits while another thread serves.
     explicit Serving(UiThread& thread);
+    // Serves only if nobody else does; Owns() tells.
+    Serving(UiThread& thread, std::try_to_lock_t);
     ~Serving();
     Serving(const Serving&) = delete;
     Serving& operator=(const Serving&) = delete;
-    // Ends the serving now; the work left behind, to be run by the caller.
+    bool Owns() const { return owns_; }
+    // Ends the serving now; the work left behind, to be run by the caller (which still
+    // counts as the user-interface thread until this object is gone).
     std::deque<Work> Finish();
 
    private:
     UiThread& thread_;
-    std::thread::id previous_;
-    bool wasServed_;
+    bool owns_ = false;
+    bool nested_ = false;
     bool finished_ = false;
   };
 
