@@ -516,6 +516,19 @@ TEST_F(LogViewThreadsTest, ManyRecordsFromFourThreadsCostOneRepaintAndEndOnTheNe
   ExpectViewOnNewest();
 }
 
+TEST_F(LogViewThreadsTest, ARecordAddedWhileTheViewIsBeingPaintedGetsAnUpdateOfItsOwn) {
+  AddRecords(30);
+  {
+    // Holding the panel's image keeps the user-interface thread's paint waiting.
+    auto canvas = Panel()->GetCanvas();
+    LogEvent(u"first", LogCategory::Loopback);
+    while (LogScrollRange.load() != 31 - 25) std::this_thread::yield();  // rescrolled
+    LogEvent(u"second", LogCategory::Loopback);
+  }
+  system_.Flush();
+  ExpectViewOnNewest();
+}
+
 TEST_F(LogViewThreadsTest, RecordsRacingTheUpdateAreNeverLeftUnshown) {
   // The user-interface thread free this time: updates run while records still arrive,
   // and the last record added must still end up on screen.
