@@ -64,26 +64,32 @@ class HeadlessLoopTest : public ::testing::Test {
   std::vector<Seen> seen_;
 };
 
-TEST_F(HeadlessLoopTest, DialogIsBuiltFromItsTemplateWithInitialStyles) {
-  Window* main = system_.CreateDialog("TARNWICK", nullptr, Recorder());
-  ASSERT_NE(main, nullptr);
-  EXPECT_EQ(main->GetText(), u"Quorvale(TM) Tarnwick");
-  EXPECT_FALSE(main->Control(res::IDC_STOP)->IsEnabled());
-  EXPECT_TRUE(main->Control(res::IDC_START)->IsEnabled());
-  EXPECT_FALSE(main->Control(res::IDC_SERIAL_EDIT)->IsVisible());
-  EXPECT_FALSE(main->Control(res::IDC_SERIAL_LABEL)->IsVisible());
-  EXPECT_EQ(main->Control(res::IDC_DURATION_EDIT)->GetText(), u"0");
-  EXPECT_EQ(main->Control(IDC_EXIT)->GetText(), u"Exit");
-  EXPECT_EQ(main->Control(res::IDC_LOG_SCROLL)->Class(), ControlClass::ScrollBar);
-  EXPECT_EQ(main->Control(4242), nullptr);
+TEST_F(HeadlessLoopTest, DialogsAreBuiltFromTheirTemplatesWithTheInitialStates) {
+  for (const char* name : {"TARNWICK", "CONFBOX", "ABOUTBOX"}) {
+    const res::DialogTemplate* dialogTemplate = res::FindDialogTemplate(name);
+    Window* dialog = system_.CreateDialog(name, nullptr, Recorder());
+    ASSERT_NE(dialog, nullptr) << name;
+    EXPECT_EQ(dialog->GetText(), dialogTemplate->title);
+    for (const res::ControlTemplate& control : dialogTemplate->controls) {
+      if (control.id == res::IDC_STATIC) continue;
+      const Window* built = dialog->Control(control.id);
+      ASSERT_NE(built, nullptr) << control.id;
+      EXPECT_EQ(built->Class(), control.controlClass) << control.id;
+      EXPECT_EQ(built->GetText(), control.text) << control.id;
+      EXPECT_EQ(built->IsEnabled(), (control.style & res::Disabled) == 0) << control.id;
+      EXPECT_EQ(built->IsVisible(), (control.style & res::Hidden) == 0) << control.id;
+    }
+    EXPECT_EQ(dialog->Control(4242), nullptr);
+  }
   EXPECT_EQ(system_.CreateDialog("NOSUCH", nullptr, Recorder()), nullptr);
 
-  // Creation then initialisation, both on the user-interface thread.
+  // Each dialog: creation then initialisation, on the user-interface thread.
   std::lock_guard lock(seenLock_);
-  ASSERT_EQ(seen_.size(), 2u);
-  EXPECT_EQ(seen_[0].kind, MessageKind::Create);
-  EXPECT_EQ(seen_[1].kind, MessageKind::InitDialog);
-  EXPECT_TRUE(seen_[0].onUiThread);
+  ASSERT_EQ(seen_.size(), 6u);
+  for (size_t i = 0; i < seen_.size(); ++i) {
+    EXPECT_EQ(seen_[i].kind, i % 2 == 0 ? MessageKind::Create : MessageKind::InitDialog);
+    EXPECT_TRUE(seen_[i].onUiThread);
+  }
 }
 
 TEST_F(HeadlessLoopTest, DialogUnitsScaleWithTheDialogFont) {
