@@ -100,7 +100,7 @@ using MessageProc = std::function<intptr_t(Window* window, const Message& messag
 // A dialog or one of its controls. Calls may come from any thread: a call made off the
 // user-interface thread is carried out on that thread (the caller waits for it), so the
 // user-interface thread must never wait without a time limit for a thread that may
-// call in.
+// call in. GetCanvas and PostMessage are the exceptions: they never wait for that thread.
 // Calls that do not apply to the window's class do nothing and return the neutral value.
 class Window {
  public:
@@ -157,7 +157,8 @@ class Window {
   // Dialog units to pixels for this window's dialog font.
   virtual Rect DialogUnitsToPixels(Rect units) const = 0;
 
-  // A drawing context for the client area, or nullptr when none can be had.
+  // A drawing context for the client area (see the canvas contract above), or nullptr
+  // when none can be had.
   virtual std::unique_ptr<Canvas> GetCanvas() = 0;
   virtual void Invalidate() = 0;
 
