@@ -5,7 +5,7 @@
 #include <span>
 #include <string_view>
 
-#include "ui/window.h"
+#include "ui/types.h"
 
 namespace res {
 

@@ -272,7 +272,7 @@ void LogEvent(const char16_t* text, uint32_t category) {
     std::lock_guard lock(log->Lock());
     log->AddRecord(text, category);
   }
-  // Outside the lock: the hook repaints from this thread and reads the log itself.
+  // Outside the lock: the hook may read the log itself.
   if (LogRecordAddedHook hook = g_recordAddedHook.load()) hook();
 }
 

@@ -70,8 +70,9 @@ class Logger {
 // own). Null until then: LogEvent on a null log does nothing.
 extern Logger* LogRecord;
 
-// Adds a record under the lock, then runs the "record added" hook (the results display
-// installs it to rescroll and repaint the log lines) on the calling thread.
+// Adds a record under the lock, then runs the "record added" hook on the calling
+// thread, after the lock is released. The hook must be cheap and must not wait for
+// another thread: the results display's only queues an update of the log view.
 void LogEvent(const char16_t* text, uint32_t category);
 // printf-style formats with one argument, formatted into 300 characters. The format is
 // UTF-16 and %s takes UTF-16 text.

@@ -8,7 +8,7 @@
 using namespace res;
 
 LogAreaRect LogArea;
-std::atomic<int32_t> LogLineHeight{14};
+std::atomic<int32_t> LogLineHeight{LabelFont.height};
 std::atomic<ui::Window*> LogPanel{nullptr};
 std::atomic<ui::Window*> PlugDisplayPanel{nullptr};
 std::atomic<ui::Window*> LogScrollBar{nullptr};
@@ -36,6 +36,12 @@ void KeepDialogHandles(ui::Window* mainWindow) {
   LogPanel = mainWindow != nullptr ? mainWindow->Control(IDC_LOG_PANEL) : nullptr;
   PlugDisplayPanel = mainWindow != nullptr ? mainWindow->Control(IDC_PLUG_DISPLAY) : nullptr;
   LogScrollBar = mainWindow != nullptr ? mainWindow->Control(IDC_LOG_SCROLL) : nullptr;
+}
+
+void ResetMainDialogState() {
+  KeepDialogHandles(nullptr);
+  LogArea.Store({});
+  LogLineHeight = LabelFont.height;
 }
 
 namespace {

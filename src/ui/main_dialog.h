@@ -44,6 +44,8 @@ extern std::atomic<ui::Window*> PlugDisplayPanel;  // 1052
 extern std::atomic<ui::Window*> LogScrollBar;      // 1050
 // Takes the three handles above from the main dialog (nullptr clears them).
 void KeepDialogHandles(ui::Window* mainWindow);
+// Back to the start: no handles, an empty LogArea, the label font's line height.
+void ResetMainDialogState();
 
 // Testing state: every control that could disturb a run is disabled (Stop is left to
 // the Start command's delayed enabling).

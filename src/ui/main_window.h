@@ -5,3 +5,5 @@
 // Set by the Exit command before the clean-up; the results display then shows
 // "Closing tests" while test threads are still winding down.
 extern std::atomic<bool> ExitRequested;
+// Back to the start: no exit asked for.
+void ResetMainWindowState();

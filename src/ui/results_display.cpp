@@ -25,6 +25,10 @@ std::atomic<int32_t> LogScrollRange{0};
 
 namespace {
 
+// Set from the moment an update is queued until it starts; records added meanwhile ride
+// along with it.
+std::atomic<bool> g_logUpdateQueued{false};
+
 constexpr ui::Colour kBlack{0, 0, 0};
 constexpr ui::Colour kBandLeft{96, 96, 96};
 constexpr ui::Colour kBandRight{192, 192, 192};
@@ -328,7 +332,26 @@ void BlitPlugDisplay(const PlugDisplayImageStore& image) {
   canvas->CopyPicture({0, 0}, ui::MonoPicture{128, 64, 16, bits});
 }
 
+void ResetResultsDisplay() {
+  LogLinesVisible = 0;
+  LogScrollPos = 0;
+  LogScrollRange = 0;
+  g_logUpdateQueued = false;
+}
+
 void LogRecordAdded() {
+  // Most records find an update already queued: one read and done.
+  if (g_logUpdateQueued.load(std::memory_order_acquire)) return;
+  ui::WindowSystem* system = ui::GetWindowSystem();
+  if (system == nullptr) return;
+  if (g_logUpdateQueued.exchange(true)) return;
+  system->Post(&ShowNewestLogRecords);
+}
+
+void ShowNewestLogRecords() {
+  // Cleared before the log is read: a record added from here on queues the next update,
+  // one added before is seen by this one.
+  g_logUpdateQueued = false;
   UpdateLogScrollBar();
   const int32_t position = LogScrollRange.load();
   LogScrollPos = position;

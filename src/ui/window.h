@@ -1,76 +1,34 @@
 // The window layer: what the shell needs from a window manager, and nothing more.
 // Every dialog and every control is a Window (addressed by its template id inside its
-// dialog); drawing goes through a Canvas taken per call; message boxes, timers, modal
+// dialog); drawing goes through a Canvas taken per paint; message boxes, timers, modal
 // loops and cross-thread work go through the WindowSystem. The desktop build implements
 // it with one widget per control and a canvas that paints into the widget's image; the
 // headless build (tests, command line) keeps the same state in memory and records
-// what is drawn.
+// what is drawn. Layers below the shell (plug management, the engines) may use this
+// interface too; it links nothing but the value types of ui/types.h.
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
+#include "ui/types.h"
+
 namespace ui {
 
-struct Point {
-  int32_t x = 0;
-  int32_t y = 0;
-  bool operator==(const Point&) const = default;
-};
-
-// Edges in pixels; right and bottom are exclusive, as the drawing calls take them.
-struct Rect {
-  int32_t left = 0;
-  int32_t top = 0;
-  int32_t right = 0;
-  int32_t bottom = 0;
-  int32_t Width() const { return right - left; }
-  int32_t Height() const { return bottom - top; }
-  bool operator==(const Rect&) const = default;
-};
-
-struct Colour {
-  uint8_t red = 0;
-  uint8_t green = 0;
-  uint8_t blue = 0;
-  bool operator==(const Colour&) const = default;
-};
-
-struct Pen {
-  Colour colour;
-  int32_t width = 1;
-  bool operator==(const Pen&) const = default;
-};
-
-struct Brush {
-  Colour colour;
-  bool operator==(const Brush&) const = default;
-};
-
-struct Font {
-  std::u16string_view face;
-  int32_t height = 0;  // pixels
-  int32_t weight = 400;
-  bool italic = false;
-  bool operator==(const Font&) const = default;
-};
-
-// A one-bit picture: rows top first, each row `stride` bytes, most significant bit
-// leftmost; 1 bits are white, 0 bits black.
-struct MonoPicture {
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t stride = 0;
-  std::span<const uint8_t> bits;
-};
-
-// One drawing context on one control. Each call stands alone (pen, brush, font and
-// colours are arguments), so several threads can each hold their own canvas on the
-// same control at once.
+// One drawing context on one control: the canvas contract.
+// - A canvas may be taken on any thread. It paints into the control's backing image,
+//   never straight onto the screen, and holds that image's lock from GetCanvas until it
+//   is destroyed: one paint is never interleaved with another on the same control, and
+//   a second canvas on it (from any thread) waits until the first is gone.
+// - The user-interface thread only copies the image to the screen. Releasing a canvas
+//   asks for that copy (coalesced with any copy already due) and never waits for it.
+// - While a thread holds a canvas it must not wait for the user-interface thread (no
+//   Window call that is carried out there, no message box, no Invoke): the user-interface
+//   thread may itself be waiting for the image. Take the canvas, paint, let it go.
+// - Each call stands alone (pen, brush, font and colours are arguments).
 class Canvas {
  public:
   virtual ~Canvas() = default;
@@ -86,20 +44,6 @@ class Canvas {
                     const Rect* clip) = 0;
   // Plain source copy at the picture's own size.
   virtual void CopyPicture(Point at, const MonoPicture& picture) = 0;
-};
-
-enum class ControlClass : uint8_t {
-  Dialog,
-  GroupBox,
-  Static,
-  StaticImage,
-  ComboBox,
-  Edit,
-  PushButton,
-  RadioButton,
-  CheckBox,
-  ScrollBar,
-  Trackbar,
 };
 
 enum class MessageKind : uint8_t {
@@ -156,7 +100,7 @@ using MessageProc = std::function<intptr_t(Window* window, const Message& messag
 // A dialog or one of its controls. Calls may come from any thread: a call made off the
 // user-interface thread is carried out on that thread (the caller waits for it), so the
 // user-interface thread must never wait without a time limit for a thread that may
-// call in.
+// call in. GetCanvas and PostMessage are the exceptions: they never wait for that thread.
 // Calls that do not apply to the window's class do nothing and return the neutral value.
 class Window {
  public:
@@ -213,7 +157,8 @@ class Window {
   // Dialog units to pixels for this window's dialog font.
   virtual Rect DialogUnitsToPixels(Rect units) const = 0;
 
-  // A drawing context for the client area, or nullptr when none can be had.
+  // A drawing context for the client area (see the canvas contract above), or nullptr
+  // when none can be had.
   virtual std::unique_ptr<Canvas> GetCanvas() = 0;
   virtual void Invalidate() = 0;
 
@@ -276,7 +221,9 @@ class WindowSystem {
   virtual void Quit(int code) = 0;
 };
 
-// The process's window system (installed by the front end at start-up).
+// The process's window system, installed by the front end at start-up (nullptr: none).
+// Installing it routes nothing else: the front end also decides where the lower
+// layers' message boxes go (InstallMessageBoxHandler in ui/front_end.h).
 WindowSystem* GetWindowSystem();
 void SetWindowSystem(WindowSystem* system);
 

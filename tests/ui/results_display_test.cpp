@@ -1,7 +1,9 @@
 #include "ui/results_display.h"
 
 #include <cctype>
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <thread>
 
@@ -262,40 +264,38 @@ TEST_F(ResultsDisplayTest, CountersBandOrClosingTests) {
 }
 
 TEST_F(ResultsDisplayTest, LogLinesTakeTheirCategoryColoursAndTheRestIsWhite) {
+  const std::vector<uint32_t> categories = {
+      LogCategory::Information, LogCategory::Loopback,   LogCategory::Benchmark, LogCategory::Error,
+      LogCategory::Diagnostics, LogCategory::MinorError, LogCategory::Pass,      42};
   {
     std::lock_guard lock(log_->Lock());
-    log_->AddRecord(u"banner", LogCategory::Information);
-    log_->AddRecord(u"loop", LogCategory::Loopback);
-    log_->AddRecord(u"bench", LogCategory::Benchmark);
-    log_->AddRecord(u"bad", LogCategory::Error);
-    log_->AddRecord(u"diag", LogCategory::Diagnostics);
-    log_->AddRecord(u"minor", LogCategory::MinorError);
-    log_->AddRecord(u"pass", LogCategory::Pass);
-    log_->AddRecord(u"odd", 42);
+    for (uint32_t category : categories) {
+      log_->AddRecord(Format16("category %u", category).c_str(), category);
+    }
   }
   const auto calls = Draw(DRAW_LOG, 3);
   EXPECT_EQ(LogLinesVisible.load(), (400 - 48) / 14);
   const auto rectangles = Of(calls, DrawKind::Rectangle);
   const auto texts = Of(calls, DrawKind::Text);
-  const std::vector<ui::Colour> colours = {{255, 255, 128}, {150, 255, 255}, {200, 150, 200},
-                                           {255, 64, 64},   {255, 224, 129}, {255, 116, 61},
-                                           {128, 255, 128}, {255, 255, 255}};
-  const std::vector<std::u16string> words = {u"banner", u"loop",  u"bench", u"bad",
-                                             u"diag",   u"minor", u"pass",  u"odd"};
   ASSERT_EQ(rectangles.size(), 8u);
   ASSERT_EQ(texts.size(), 8u);
   for (size_t i = 0; i < 8; ++i) {
     const int32_t y = 49 + 14 * static_cast<int32_t>(i);
     EXPECT_EQ(rectangles[i].rect, (ui::Rect{0, y, 519, y + 14}));
-    EXPECT_EQ(rectangles[i].brush.colour, colours[i]) << i;
+    EXPECT_EQ(rectangles[i].brush.colour, LogCategoryColour(categories[i])) << i;
     EXPECT_EQ(rectangles[i].pen, BlackPen);
-    EXPECT_EQ(texts[i].text, words[i]);
+    EXPECT_EQ(texts[i].text, Format16("category %u", categories[i]));
     EXPECT_EQ(texts[i].from, (ui::Point{5, y}));
     EXPECT_TRUE(texts[i].clipped);
     EXPECT_EQ(texts[i].clip, (ui::Rect{0, 0, 519, 400}));
     EXPECT_EQ(texts[i].fontHeight, 14);
     EXPECT_EQ(texts[i].fontWeight, 700);
   }
+  // Errors stand out in red, passes in green; a category the log does not know is white.
+  EXPECT_EQ(LogCategoryColour(LogCategory::Error), (ui::Colour{255, 64, 64}));
+  EXPECT_EQ(LogCategoryColour(LogCategory::Pass), (ui::Colour{128, 255, 128}));
+  EXPECT_EQ(rectangles[7].brush.colour, (ui::Colour{255, 255, 255}));
+  EXPECT_EQ(LogCategoryColour(9), (ui::Colour{255, 255, 255}));
   const auto fills = Of(calls, DrawKind::Fill);
   ASSERT_EQ(fills.size(), 1u);
   EXPECT_EQ(fills[0].rect, (ui::Rect{0, 49 + 8 * 14, 519, 400}));
@@ -406,10 +406,13 @@ TEST_F(ResultsDisplayTest, ScrollBarAppearsOnlyWhenTheLogDoesNotFit) {
   EXPECT_EQ(LogScrollPos.load(), 2);
 }
 
-TEST_F(ResultsDisplayTest, ANewRecordJumpsTheViewToTheNewest) {
+TEST_F(ResultsDisplayTest, ANewRecordJumpsTheViewToTheNewestOnTheUiThread) {
   InstallLogDisplayHook();
   DrawResults(Panel(), DRAW_LOG, 3);
   for (int i = 0; i < 40; ++i) LogEvent(Format16("event %d", i).c_str(), LogCategory::Loopback);
+  // Nothing moves until the user-interface thread gets to the queued update.
+  EXPECT_EQ(LogScrollPos.load(), 0);
+  system_.Flush();
   EXPECT_EQ(LogScrollRange.load(), 15);
   EXPECT_EQ(LogScrollPos.load(), 15);
   OnLogScroll(main_, ui::SB_TOP);
@@ -417,6 +420,7 @@ TEST_F(ResultsDisplayTest, ANewRecordJumpsTheViewToTheNewest) {
 
   Panel()->Drawing()->Clear();
   LogEvent(u"newest", LogCategory::Pass);
+  system_.Flush();
   EXPECT_EQ(LogScrollPos.load(), 16);
   EXPECT_EQ(Bar()->ScrollPos(), 16);
   const auto calls = Panel()->Drawing()->Calls();
@@ -426,23 +430,111 @@ TEST_F(ResultsDisplayTest, ANewRecordJumpsTheViewToTheNewest) {
   EXPECT_EQ(Of(calls, DrawKind::Rectangle).back().brush.colour, (ui::Colour{128, 255, 128}));
 }
 
-TEST_F(ResultsDisplayTest, RecordsFromSeveralThreadsRepaintFromThoseThreads) {
-  InstallLogDisplayHook();
-  std::thread ui([this] { system_.RunMessageLoop(); });
-  system_.Flush();
-  DrawResults(Panel(), DRAW_LOG, 3);
-  std::vector<std::thread> engines;
-  for (int t = 0; t < 3; ++t) {
-    engines.emplace_back([] {
-      for (int i = 0; i < 50; ++i) LogEvent(u"worker line", LogCategory::Benchmark);
-    });
+// The user-interface thread runs a loop of its own; the test can hold it busy, as a long
+// paint or a modal box would.
+class LogViewThreadsTest : public MainDialogFixture {
+ protected:
+  void SetUp() override {
+    MainDialogFixture::SetUp();
+    InstallLogDisplayHook();
+    ui_ = std::thread([this] { system_.RunMessageLoop(); });
+    system_.Flush();
+    system_.Invoke([this] { DrawResults(Panel(), DRAW_LOG, 3); });  // 25 lines fit
   }
-  for (auto& engine : engines) engine.join();
-  system_.Quit(0);
-  ui.join();
-  EXPECT_EQ(log_->RecordCount(), 150u);
-  EXPECT_EQ(LogScrollPos.load(), 125);
-  EXPECT_EQ(LogScrollRange.load(), 125);
+  void TearDown() override {
+    system_.Quit(0);
+    ui_.join();
+    MainDialogFixture::TearDown();
+  }
+  // Returns once the user-interface thread is held; it goes on when `release` is set.
+  void HoldUiThread(std::shared_future<void> release) {
+    std::promise<void> held;
+    system_.Post([&held, release] {
+      held.set_value();
+      release.wait();
+    });
+    held.get_future().wait();
+  }
+  static void LogFromFourThreads(int perThread) {
+    std::vector<std::thread> engines;
+    for (int t = 0; t < 4; ++t) {
+      engines.emplace_back([t, perThread] {
+        for (int i = 0; i < perThread; ++i) {
+          LogEvent(Format16("engine %d line %d", t, i).c_str(), LogCategory::Benchmark);
+        }
+      });
+    }
+    for (auto& engine : engines) engine.join();
+  }
+  // The view shows the last 25 records, the newest at the bottom, and the scroll bar
+  // agrees.
+  void ExpectViewOnNewest() {
+    const int32_t count = static_cast<int32_t>(log_->RecordCount());
+    EXPECT_EQ(LogScrollRange.load(), count - 25);
+    EXPECT_EQ(LogScrollPos.load(), count - 25);
+    EXPECT_EQ(Bar()->Scroll().position, count - 25);
+    EXPECT_EQ(Bar()->Scroll().maximum, count - 25 + 4);
+    // Paints on one panel never interleave, so the last 25 texts are the last paint's.
+    const auto texts = Of(Panel()->Drawing()->Calls(), DrawKind::Text);
+    ASSERT_GE(texts.size(), 25u);
+    std::lock_guard lock(log_->Lock());
+    for (int32_t i = 0; i < 25; ++i) {
+      uint32_t category = 0;
+      int64_t time = 0;
+      EXPECT_EQ(texts[texts.size() - 25 + static_cast<size_t>(i)].text,
+                log_->GetRecord(count - 25 + i, &category, &time));
+    }
+  }
+
+  std::thread ui_;
+};
+
+TEST_F(LogViewThreadsTest, ManyRecordsFromFourThreadsCostOneRepaintAndEndOnTheNewest) {
+  std::promise<void> release;
+  HoldUiThread(release.get_future().share());
+  Panel()->Drawing()->Clear();
+
+  // 10000 records while the user-interface thread is busy; an engine thread also paints
+  // its status band meanwhile. None of it may wait for the user-interface thread.
+  auto engines = std::async(std::launch::async, [this] {
+    LogFromFourThreads(2500);
+    StatusText.Set(u"BENCHMARK test - Running");
+    DrawResults(Panel(), DRAW_STATUS, 3);
+  });
+  const bool finished = engines.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  release.set_value();
+  engines.wait();
+  ASSERT_TRUE(finished) << "a record or a paint waited for the user-interface thread";
+
+  system_.Flush();
+  EXPECT_EQ(log_->RecordCount(), 10000u);
+  // The status band, then one log update for all 10000 records.
+  EXPECT_EQ(Panel()->Drawing()->PaintCount(), 2u);
+  EXPECT_NE(FindText(Panel()->Drawing()->Calls(),
+                     u"Status: BENCHMARK test - Running" + std::u16string(32, u' ')),
+            nullptr);
+  ExpectViewOnNewest();
+}
+
+TEST_F(LogViewThreadsTest, ARecordAddedWhileTheViewIsBeingPaintedGetsAnUpdateOfItsOwn) {
+  AddRecords(30);
+  {
+    // Holding the panel's image keeps the user-interface thread's paint waiting.
+    auto canvas = Panel()->GetCanvas();
+    LogEvent(u"first", LogCategory::Loopback);
+    while (LogScrollRange.load() != 31 - 25) std::this_thread::yield();  // rescrolled
+    LogEvent(u"second", LogCategory::Loopback);
+  }
+  system_.Flush();
+  ExpectViewOnNewest();
+}
+
+TEST_F(LogViewThreadsTest, RecordsRacingTheUpdateAreNeverLeftUnshown) {
+  // The user-interface thread free this time: updates run while records still arrive,
+  // and the last record added must still end up on screen.
+  LogFromFourThreads(2500);
+  system_.Flush();
+  ExpectViewOnNewest();
 }
 
 TEST_F(ResultsDisplayTest, PlugDisplayShowsTheImageOrTestInProgress) {

@@ -1,20 +1,22 @@
-// The main dialog on a headless window system, with an event log and the display's
-// shared state reset, for the tests of the shell's display and control states.
+// The main dialog on a headless window system (installed as the process's one, with
+// the message-box route), with an event log and the display's shared state reset, for
+// the tests of the shell's display and control states.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "engines/run_state.h"
 #include "engines/configuration.h"
+#include "engines/run_state.h"
 #include "engines/statistics.h"
 #include "log/event_log.h"
 #include "platform/text.h"
 #include "plug/plug_monitor.h"
 #include "plug/plug_selection.h"
 #include "res/control_ids.h"
-#include "ui/headless/headless_window.h"
+#include "ui/front_end.h"
+#include "ui/headless/headless_window_system.h"
 #include "ui/main_dialog.h"
 #include "ui/main_window.h"
 #include "ui/results_display.h"
@@ -38,10 +40,11 @@ class MainDialogFixture : public ::testing::Test {
     ResetPlugMonitorState();
     ResetPlugSelection();
     TestConfig = TestConfigRecord{};
-    ExitRequested = false;
-    LogScrollPos = 0;
-    LogScrollRange = 0;
-    LogLinesVisible = 0;
+    ResetMainWindowState();
+    ResetMainDialogState();
+    ResetResultsDisplay();
+    ui::SetWindowSystem(&system_);
+    InstallMessageBoxHandler(&system_);
     main_ = system_.CreateDialog("TARNWICK", nullptr, nullptr);
     KeepDialogHandles(main_);
     CreateDrawingObjects(96);
@@ -50,11 +53,15 @@ class MainDialogFixture : public ::testing::Test {
 
   void TearDown() override {
     SetLogRecordAddedHook(nullptr);
-    KeepDialogHandles(nullptr);
+    InstallMessageBoxHandler(nullptr);
+    ui::SetWindowSystem(nullptr);
+    ResetMainDialogState();
+    ResetResultsDisplay();
+    ResetMainWindowState();
+    ResetPlugSelection();
+    ResetPlugMonitorState();
     LogRecord = nullptr;
     TestConfig = TestConfigRecord{};
-    ExitRequested = false;
-    PlugConnected = false;
   }
 
   ui::headless::HeadlessWindow* Control(int32_t id) {

@@ -14,10 +14,21 @@ size_t DrawingRecord::CallCount() const {
   return count_;
 }
 
+size_t DrawingRecord::PaintCount() const {
+  std::lock_guard lock(lock_);
+  return paints_;
+}
+
 void DrawingRecord::Clear() {
   std::lock_guard lock(lock_);
   calls_.clear();
   count_ = 0;
+  paints_ = 0;
+}
+
+void DrawingRecord::CountPaint() {
+  std::lock_guard lock(lock_);
+  ++paints_;
 }
 
 void DrawingRecord::SetKeepCalls(bool keep) {
@@ -42,7 +53,9 @@ void DrawingRecord::Add(DrawCall call) {
 }
 
 RecordingCanvas::RecordingCanvas(std::shared_ptr<DrawingRecord> record)
-    : record_(std::move(record)) {}
+    : record_(std::move(record)), image_(record_->ImageLock()) {
+  record_->CountPaint();
+}
 
 void RecordingCanvas::Rectangle(Rect rect, const Pen& pen, const Brush& brush) {
   DrawCall call;

@@ -1,5 +1,7 @@
 // The headless drawing context: every call is written down, in order, into the drawing
 // record of the control it was taken on, so tests and tools can see what was painted.
+// The record stands for the control's backing image: a canvas holds its lock for its
+// whole life, as the canvas contract of ui/window.h asks.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -37,7 +39,8 @@ struct DrawCall {
 class DrawingRecord {
  public:
   std::vector<DrawCall> Calls() const;
-  size_t CallCount() const;  // every call since the last Clear, kept or not
+  size_t CallCount() const;   // every call since the last Clear, kept or not
+  size_t PaintCount() const;  // canvases taken since the last Clear
   void Clear();
   // false: calls are only counted (long runs that would otherwise fill memory).
   void SetKeepCalls(bool keep);
@@ -46,17 +49,25 @@ class DrawingRecord {
   bool GradientAvailable() const;
 
   void Add(DrawCall call);
+  // The image's lock: held by a canvas from its creation to its end, so paints on one
+  // control follow each other whole. The call list has a lock of its own, so readers
+  // never wait for a paint.
+  std::mutex& ImageLock() { return imageLock_; }
+  void CountPaint();
 
  private:
+  std::mutex imageLock_;
   mutable std::mutex lock_;
   std::vector<DrawCall> calls_;
   size_t count_ = 0;
+  size_t paints_ = 0;
   bool keep_ = true;
   bool gradient_ = true;
 };
 
 class RecordingCanvas : public Canvas {
  public:
+  // Waits for any other canvas on the same record to end.
   explicit RecordingCanvas(std::shared_ptr<DrawingRecord> record);
 
   void Rectangle(Rect rect, const Pen& pen, const Brush& brush) override;
@@ -69,6 +80,7 @@ class RecordingCanvas : public Canvas {
 
  private:
   std::shared_ptr<DrawingRecord> record_;
+  std::unique_lock<std::mutex> image_;
 };
 
 }  // namespace ui::headless

@@ -1,5 +1,3 @@
-#include "ui/headless/headless_window.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +8,8 @@
 
 #include "platform/message_box.h"
 #include "res/control_ids.h"
+#include "res/dialog_templates.h"
+#include "ui/headless/headless_window_system.h"
 
 namespace ui::headless {
 namespace {
@@ -64,26 +64,32 @@ class HeadlessLoopTest : public ::testing::Test {
   std::vector<Seen> seen_;
 };
 
-TEST_F(HeadlessLoopTest, DialogIsBuiltFromItsTemplateWithInitialStyles) {
-  Window* main = system_.CreateDialog("TARNWICK", nullptr, Recorder());
-  ASSERT_NE(main, nullptr);
-  EXPECT_EQ(main->GetText(), u"Quorvale(TM) Tarnwick");
-  EXPECT_FALSE(main->Control(res::IDC_STOP)->IsEnabled());
-  EXPECT_TRUE(main->Control(res::IDC_START)->IsEnabled());
-  EXPECT_FALSE(main->Control(res::IDC_SERIAL_EDIT)->IsVisible());
-  EXPECT_FALSE(main->Control(res::IDC_SERIAL_LABEL)->IsVisible());
-  EXPECT_EQ(main->Control(res::IDC_DURATION_EDIT)->GetText(), u"0");
-  EXPECT_EQ(main->Control(IDC_EXIT)->GetText(), u"Exit");
-  EXPECT_EQ(main->Control(res::IDC_LOG_SCROLL)->Class(), ControlClass::ScrollBar);
-  EXPECT_EQ(main->Control(4242), nullptr);
+TEST_F(HeadlessLoopTest, DialogsAreBuiltFromTheirTemplatesWithTheInitialStates) {
+  for (const char* name : {"TARNWICK", "CONFBOX", "ABOUTBOX"}) {
+    const res::DialogTemplate* dialogTemplate = res::FindDialogTemplate(name);
+    Window* dialog = system_.CreateDialog(name, nullptr, Recorder());
+    ASSERT_NE(dialog, nullptr) << name;
+    EXPECT_EQ(dialog->GetText(), dialogTemplate->title);
+    for (const res::ControlTemplate& control : dialogTemplate->controls) {
+      if (control.id == res::IDC_STATIC) continue;
+      const Window* built = dialog->Control(control.id);
+      ASSERT_NE(built, nullptr) << control.id;
+      EXPECT_EQ(built->Class(), control.controlClass) << control.id;
+      EXPECT_EQ(built->GetText(), control.text) << control.id;
+      EXPECT_EQ(built->IsEnabled(), (control.style & res::Disabled) == 0) << control.id;
+      EXPECT_EQ(built->IsVisible(), (control.style & res::Hidden) == 0) << control.id;
+    }
+    EXPECT_EQ(dialog->Control(4242), nullptr);
+  }
   EXPECT_EQ(system_.CreateDialog("NOSUCH", nullptr, Recorder()), nullptr);
 
-  // Creation then initialisation, both on the user-interface thread.
+  // Each dialog: creation then initialisation, on the user-interface thread.
   std::lock_guard lock(seenLock_);
-  ASSERT_EQ(seen_.size(), 2u);
-  EXPECT_EQ(seen_[0].kind, MessageKind::Create);
-  EXPECT_EQ(seen_[1].kind, MessageKind::InitDialog);
-  EXPECT_TRUE(seen_[0].onUiThread);
+  ASSERT_EQ(seen_.size(), 6u);
+  for (size_t i = 0; i < seen_.size(); ++i) {
+    EXPECT_EQ(seen_[i].kind, i % 2 == 0 ? MessageKind::Create : MessageKind::InitDialog);
+    EXPECT_TRUE(seen_[i].onUiThread);
+  }
 }
 
 TEST_F(HeadlessLoopTest, DialogUnitsScaleWithTheDialogFont) {
@@ -95,8 +101,10 @@ TEST_F(HeadlessLoopTest, DialogUnitsScaleWithTheDialogFont) {
   EXPECT_GT(large.Width(), small.Width());  // 10 points against 8
   EXPECT_GT(large.Height(), small.Height());
   // Control bounds are the template rectangle mapped to pixels.
-  const Rect panel = main->Control(res::IDC_LOG_PANEL)->BoundsInParent();
-  EXPECT_EQ(panel, main->DialogUnitsToPixels({9, 79, 9 + 350, 79 + 185}));
+  const res::ControlTemplate* panel = res::FindDialogTemplate("TARNWICK")->Find(res::IDC_LOG_PANEL);
+  EXPECT_EQ(main->Control(res::IDC_LOG_PANEL)->BoundsInParent(),
+            main->DialogUnitsToPixels(
+                {panel->x, panel->y, panel->x + panel->width, panel->y + panel->height}));
 }
 
 TEST_F(HeadlessLoopTest, ChangesFromAnotherThreadRunOnTheUiThread) {
@@ -228,7 +236,6 @@ TEST_F(HeadlessLoopTest, ModalDialogsNestAndKeepTheQueueServed) {
 }
 
 TEST_F(HeadlessLoopTest, MessageBoxFromAWorkerBlocksItUntilAnswered) {
-  SetWindowSystem(&system_);
   std::vector<MessageBoxRecord> observed;
   std::atomic<bool> observedOnUi{false};
   system_.SetMessageBoxObserver([&](const MessageBoxRecord& record) {
@@ -238,10 +245,8 @@ TEST_F(HeadlessLoopTest, MessageBoxFromAWorkerBlocksItUntilAnswered) {
   system_.SetHoldMessageBoxes(true);
 
   std::atomic<int> answer{0};
-  std::thread worker([&] {
-    // Through the lower layers' entry point, as the USB code raises its boxes.
-    answer = ShowMessageBox(nullptr, u"Wrong BOS Descriptor", u"Error", MB_YESNO);
-  });
+  std::thread worker(
+      [&] { answer = system_.MessageBox(nullptr, u"Wrong BOS Descriptor", u"Error", MB_YESNO); });
   ASSERT_TRUE(system_.WaitForMessageBoxes(1));
   // The box is open: the worker has no answer, the UI thread still serves work.
   system_.Flush();
@@ -258,7 +263,6 @@ TEST_F(HeadlessLoopTest, MessageBoxFromAWorkerBlocksItUntilAnswered) {
   EXPECT_EQ(observed[0].text, u"Wrong BOS Descriptor");
   EXPECT_EQ(observed[0].caption, u"Error");
   EXPECT_EQ(system_.MessageBoxes()[0].answer, IDNO);
-  SetWindowSystem(nullptr);
 }
 
 TEST_F(HeadlessLoopTest, MessageBoxesTakeScriptedAnswersThenTheDefaultButton) {
@@ -271,6 +275,23 @@ TEST_F(HeadlessLoopTest, MessageBoxesTakeScriptedAnswersThenTheDefaultButton) {
   const auto boxes = system_.MessageBoxes();
   ASSERT_EQ(boxes.size(), 5u);
   EXPECT_EQ(boxes[4].flags, MB_OK | MB_ICONEXCLAMATION);
+}
+
+TEST(HeadlessFlushTest, WithNoLoopTheCallerRunsThePostedWorkAndWhatItPosts) {
+  HeadlessWindowSystem system;
+  std::vector<int> order;
+  std::atomic<bool> ranAsUi{false};
+  system.Post([&] {
+    order.push_back(1);
+    ranAsUi = system.IsUiThread();
+    system.Post([&] { order.push_back(3); });
+  });
+  system.Post([&] { order.push_back(2); });
+  EXPECT_TRUE(order.empty());  // posted work waits for someone to serve it
+  system.Flush();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(ranAsUi.load());
+  EXPECT_FALSE(system.IsUiThread());  // standing in ends with the flush
 }
 
 TEST_F(HeadlessLoopTest, QuitReleasesAThreadWaitingForTheUiThread) {
@@ -366,7 +387,7 @@ TEST_F(HeadlessLoopTest, TrackbarMovesItsThumbBeforeItReports) {
   EXPECT_EQ(scrolls[2].id, res::IDC_LOAD_TRACKBAR);
 }
 
-TEST(RecordingCanvasTest, RecordsEveryCallFromEveryThread) {
+TEST(RecordingCanvasTest, PaintsFromSeveralThreadsArriveWholeAndInOnePiece) {
   HeadlessWindowSystem system;
   Window* main = system.CreateDialog("TARNWICK", nullptr, nullptr);
   auto* panel = static_cast<HeadlessWindow*>(main->Control(res::IDC_LOG_PANEL));
@@ -376,13 +397,23 @@ TEST(RecordingCanvasTest, RecordsEveryCallFromEveryThread) {
       for (int i = 0; i < 100; ++i) {
         auto canvas = panel->GetCanvas();
         canvas->FillRect({t, i, t + 1, i + 1}, Brush{{1, 2, 3}});
+        std::this_thread::yield();  // invites another painter in, were the image unlocked
         canvas->Text({t, i}, u"x", Font{u"Tahoma", 14, 700, false}, {}, nullptr);
       }
     });
   }
   for (auto& painter : painters) painter.join();
   EXPECT_EQ(panel->Drawing()->CallCount(), 800u);
-  EXPECT_EQ(panel->Drawing()->Calls().size(), 800u);
+  EXPECT_EQ(panel->Drawing()->PaintCount(), 400u);
+  const auto all = panel->Drawing()->Calls();
+  ASSERT_EQ(all.size(), 800u);
+  // Each canvas holds the image: its fill and its text follow each other.
+  for (size_t i = 0; i < all.size(); i += 2) {
+    ASSERT_EQ(all[i].kind, DrawKind::Fill);
+    ASSERT_EQ(all[i + 1].kind, DrawKind::Text);
+    EXPECT_EQ(all[i].rect.left, all[i + 1].from.x) << i;
+    EXPECT_EQ(all[i].rect.top, all[i + 1].from.y) << i;
+  }
 
   panel->Drawing()->Clear();
   panel->Drawing()->SetGradientAvailable(false);
