@@ -22,11 +22,11 @@
 #include "platform/driver_port.h"
 #include "platform/event.h"
 #include "platform/overlapped.h"
-#include "sim/plug_model.h"
+#include "protocol/driver_requests.h"
+#include "protocol/plug_commands.h"
+#include "protocol/plug_ids.h"
 #include "sim/sim_driver.h"
 #include "sim/sim_options.h"
-#include "usb/driver_requests.h"
-#include "usb/plug_ids.h"
 #include "usb/usb_device.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "plug/plug_monitor.h"
 #include "plug/plug_selection.h"
+#include "protocol/speed_codes.h"
 #include "res/control_ids.h"
 #include "res/pictures.h"
 #include "ui/main_dialog.h"
@@ -66,8 +67,8 @@ struct GaugeScale {
 };
 
 GaugeScale ScaleFor(int32_t speed) {
-  if (speed == 1) return {12.0f, 12, -29, 14};
-  if (speed == 2) return {480.0f, 40, -35, 0};
+  if (speed == SPEED_FULL) return {12.0f, 12, -29, 14};
+  if (speed == SPEED_HIGH) return {480.0f, 40, -35, 0};
   return {4000.0f, 400, -35, 0};
 }
 

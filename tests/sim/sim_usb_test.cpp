@@ -12,9 +12,9 @@
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "platform/win_error.h"
-#include "sim/plug_model.h"
+#include "protocol/plug_commands.h"
+#include "protocol/plug_ids.h"
 #include "sim_test_support.h"
-#include "usb/plug_ids.h"
 #include "usb/usb_device.h"
 
 namespace {
@@ -337,8 +337,8 @@ TEST(SimUsb, AbortCompletesEveryPendingRequest) {
     int32_t length = 1024;
     EXPECT_FALSE(
         in->CompleteTransfer(buffer.data() + i * 1024, length, &ios[i].record, contexts[i]));
-    EXPECT_EQ(in->NtStatus.load(), SIM_NTSTATUS_CANCELLED);
-    EXPECT_EQ(in->UsbdStatus.load(), SIM_USBD_STATUS_CANCELED);
+    EXPECT_EQ(in->NtStatus.load(), NTSTATUS_CANCELLED);
+    EXPECT_EQ(in->UsbdStatus.load(), USBD_STATUS_CANCELED);
   }
 }
 
@@ -388,9 +388,9 @@ TEST(SimUsb, LoopbackFaultsHitTheNthTransferOfTheirDirection) {
     for (int n = 0; n < c.Pairs; ++n) {
       SCOPED_TRACE(n);
       EXPECT_EQ(r[n].WriteOk, n != c.BadWrite);
-      EXPECT_EQ(r[n].WriteUsbd, n == c.BadWrite ? SIM_USBD_STATUS_CRC : 0u);
+      EXPECT_EQ(r[n].WriteUsbd, n == c.BadWrite ? USBD_STATUS_CRC : 0u);
       EXPECT_EQ(r[n].ReadOk, n != c.BadRead);
-      EXPECT_EQ(r[n].ReadUsbd, n == c.BadRead ? SIM_USBD_STATUS_CRC : 0u);
+      EXPECT_EQ(r[n].ReadUsbd, n == c.BadRead ? USBD_STATUS_CRC : 0u);
       if (n == c.BadRead) continue;
       EXPECT_EQ(r[n].ReadBytes, n == c.ShortRead ? 32768 : 65536);
       EXPECT_EQ(r[n].Mismatches, n == c.Corrupt ? 5 : 0);
@@ -409,7 +409,7 @@ TEST(SimUsb, TimeoutsNeedAnAbortAndStallsNeedAReset) {
     ASSERT_TRUE(plug.device.BulkOutEndpoint->TransferSync(data.data(), length));
     EXPECT_TRUE(in->TransferSync(back.data(), length = 1024));
     EXPECT_FALSE(in->TransferSync(back.data(), length = 1024));  // never answered, so aborted
-    EXPECT_EQ(in->NtStatus.load(), SIM_NTSTATUS_CANCELLED);
+    EXPECT_EQ(in->NtStatus.load(), NTSTATUS_CANCELLED);
     EXPECT_EQ(plug.sim.port->PendingRequests(0), 0u);
     EXPECT_TRUE(in->TransferSync(back.data(), length = 1024));
     EXPECT_EQ(back[0], 1);  // the timed-out read took nothing
@@ -421,7 +421,7 @@ TEST(SimUsb, TimeoutsNeedAnAbortAndStallsNeedAReset) {
   EXPECT_TRUE(read());
   EXPECT_TRUE(read());
   EXPECT_FALSE(read());  // the 3rd halts the endpoint
-  EXPECT_EQ(in->UsbdStatus.load(), SIM_USBD_STATUS_STALL);
+  EXPECT_EQ(in->UsbdStatus.load(), USBD_STATUS_STALL_PID);
   EXPECT_FALSE(read());  // still halted
   EXPECT_TRUE(in->ResetEndpoint());
   EXPECT_TRUE(read());
@@ -476,7 +476,7 @@ TEST(SimUsb, RemovedPlugFailsPendingRequestsAndStaysAway) {
   EXPECT_TRUE(io.Done());
   int32_t length = 1024;
   EXPECT_FALSE(in->CompleteTransfer(buffer.data(), length, &io.record, context));
-  EXPECT_EQ(in->NtStatus.load(), SIM_NTSTATUS_DEVICE_GONE);
+  EXPECT_EQ(in->NtStatus.load(), NTSTATUS_DEVICE_NOT_CONNECTED);
   EXPECT_FALSE(in->TransferSync(buffer.data(), length = 1024));
   EXPECT_EQ(in->LastWinError.load(), ERROR_DEVICE_NOT_CONNECTED);
   EXPECT_EQ(plug.device.CountDevices(), 0);
