@@ -33,8 +33,13 @@ constexpr size_t ISO_PACKET_RESULT_SIZE = 8;
 constexpr size_t TRANSFER_SIZE_BLOCK_SIZE = 5;
 
 // Field offsets inside the serialised block.
+constexpr size_t DTB_ENDPOINT_ADDRESS_OFFSET = 13;
 constexpr size_t DTB_NTSTATUS_OFFSET = 14;
 constexpr size_t DTB_USBDSTATUS_OFFSET = 18;
+constexpr size_t DTB_PACKET_RECORD_OFFSET_OFFSET = 22;
+constexpr size_t DTB_PACKET_RECORD_LENGTH_OFFSET = 26;
+constexpr size_t DTB_BUFFER_OFFSET_OFFSET = 30;
+constexpr size_t DTB_BUFFER_LENGTH_OFFSET = 34;
 
 struct DriverTransferBlock {
   uint8_t bmRequestType = 0;

@@ -14,17 +14,15 @@ bool InsideBlock(uint32_t offset, uint32_t length, uint32_t blockLength) {
 
 }  // namespace
 
-bool IsTransferRequest(uint32_t code) {
-  return code == IOCTL_EP0_TRANSFER || code == IOCTL_BUFFERED_TRANSFER ||
-         code == IOCTL_DIRECT_TRANSFER;
-}
-
 uint32_t DecodeTransferRequest(uint32_t code, const void* in, uint32_t inLength, void* out,
                                uint32_t outLength, TransferRequest* request) {
   if (!IsTransferRequest(code) || in == nullptr || inLength < DRIVER_TRANSFER_BLOCK_SIZE) {
     return ERROR_INVALID_PARAMETER;
   }
-  TransferRequest r;
+  // Filled in place: this runs on every transfer, and a refused request's fields are
+  // not looked at.
+  TransferRequest& r = *request;
+  r = TransferRequest();
   uint32_t blockLength;
   if (code == IOCTL_DIRECT_TRANSFER) {
     // The direct form hands the caller's input block to the driver as it is: the
@@ -41,37 +39,33 @@ uint32_t DecodeTransferRequest(uint32_t code, const void* in, uint32_t inLength,
     r.Block = static_cast<uint8_t*>(out);
     blockLength = outLength;
   }
-  const DriverTransferBlock header = ReadDriverTransferBlock(r.Block);
-  if (header.PacketRecordLength != 0) {
-    if (!InsideBlock(header.PacketRecordOffset, header.PacketRecordLength, blockLength)) {
-      return ERROR_INVALID_PARAMETER;
-    }
-    r.Records = r.Block + header.PacketRecordOffset;
-    r.Packets = header.PacketRecordLength / ISO_PACKET_RESULT_SIZE;
+  // Only the fields a driver reads.
+  const uint8_t* b = r.Block;
+  const uint32_t recordOffset = GetLe32(b + DTB_PACKET_RECORD_OFFSET_OFFSET);
+  const uint32_t recordLength = GetLe32(b + DTB_PACKET_RECORD_LENGTH_OFFSET);
+  if (recordLength != 0) {
+    if (!InsideBlock(recordOffset, recordLength, blockLength)) return ERROR_INVALID_PARAMETER;
+    r.Records = r.Block + recordOffset;
+    r.Packets = recordLength / ISO_PACKET_RESULT_SIZE;
   }
   if (r.Form != TransferForm::Direct) {
-    if (!InsideBlock(header.BufferOffset, header.BufferLength, blockLength)) {
-      return ERROR_INVALID_PARAMETER;
-    }
-    r.Data = r.Block + header.BufferOffset;
-    r.Length = header.BufferLength;
-    r.HeaderBytes = header.BufferOffset;
+    const uint32_t bufferOffset = GetLe32(b + DTB_BUFFER_OFFSET_OFFSET);
+    const uint32_t bufferLength = GetLe32(b + DTB_BUFFER_LENGTH_OFFSET);
+    if (!InsideBlock(bufferOffset, bufferLength, blockLength)) return ERROR_INVALID_PARAMETER;
+    r.Data = r.Block + bufferOffset;
+    r.Length = bufferLength;
+    r.HeaderBytes = bufferOffset;
   }
   if (r.Form == TransferForm::Endpoint0) {
-    if (header.BufferLength < header.wLength) return ERROR_INVALID_PARAMETER;
+    const DriverTransferBlock header = ReadDriverTransferBlock(b);
+    if (r.Length < header.wLength) return ERROR_INVALID_PARAMETER;
     r.Setup = {header.bmRequestType, header.bRequest, header.wValue, header.wIndex, header.wLength};
     r.Length = header.wLength;
   } else {
-    r.EndpointAddress = header.EndpointAddress;
+    r.EndpointAddress = b[DTB_ENDPOINT_ADDRESS_OFFSET];
     if (r.EndpointAddress == 0) return ERROR_INVALID_PARAMETER;
   }
-  *request = r;
   return ERROR_SUCCESS;
-}
-
-void WriteTransferStatus(uint8_t* block, uint32_t ntStatus, uint32_t usbdStatus) {
-  PutLe32(block + DTB_NTSTATUS_OFFSET, ntStatus);
-  PutLe32(block + DTB_USBDSTATUS_OFFSET, usbdStatus);
 }
 
 uint32_t DecodeEndpointRequest(const void* in, uint32_t inLength, uint8_t* endpointAddress) {

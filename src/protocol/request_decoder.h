@@ -32,17 +32,23 @@ struct TransferRequest {
   uint32_t Packets = 0;        // whole records in that area
 };
 
-bool IsTransferRequest(uint32_t code);
+constexpr bool IsTransferRequest(uint32_t code) {
+  return code == IOCTL_EP0_TRANSFER || code == IOCTL_BUFFERED_TRANSFER ||
+         code == IOCTL_DIRECT_TRANSFER;
+}
 
 // For IOCTL_EP0_TRANSFER, IOCTL_BUFFERED_TRANSFER and IOCTL_DIRECT_TRANSFER. The two
 // forms that answer through the output buffer get the input block copied there first,
-// as the platform does before a driver sees such a request. ERROR_SUCCESS or
-// ERROR_INVALID_PARAMETER.
+// as the platform does before a driver sees such a request. ERROR_SUCCESS, or
+// ERROR_INVALID_PARAMETER with *request not to be used.
 uint32_t DecodeTransferRequest(uint32_t code, const void* in, uint32_t inLength, void* out,
                                uint32_t outLength, TransferRequest* request);
 
 // The statuses of a finished request, into its block.
-void WriteTransferStatus(uint8_t* block, uint32_t ntStatus, uint32_t usbdStatus);
+inline void WriteTransferStatus(uint8_t* block, uint32_t ntStatus, uint32_t usbdStatus) {
+  PutLe32(block + DTB_NTSTATUS_OFFSET, ntStatus);
+  PutLe32(block + DTB_USBDSTATUS_OFFSET, usbdStatus);
+}
 
 // The one-byte endpoint address of the reset and abort requests.
 uint32_t DecodeEndpointRequest(const void* in, uint32_t inLength, uint8_t* endpointAddress);

@@ -41,7 +41,7 @@ uint64_t LatencyNs(uint8_t speed) {
 uint64_t TransferDurationNs(const SimPlug& plug, const PendingTransfer& p,
                             const SimOptions& options) {
   if (options.Unlimited) return 0;
-  const PlugEndpoint* endpoint = plug.Model->FindEndpoint(p.Address);
+  const PlugEndpoint* endpoint = plug.Model->FindEndpoint(p.EndpointAddress);
   const uint8_t speed = plug.Model->Speed();
   if (p.Records != nullptr && endpoint != nullptr) {
     // One packet per service interval of 2^(bInterval-1) frames or microframes.
@@ -49,7 +49,7 @@ uint64_t TransferDurationNs(const SimPlug& plug, const PendingTransfer& p,
     const uint64_t interval = frame << (std::clamp<uint8_t>(endpoint->bInterval, 1, 16) - 1);
     return p.Packets * interval;
   }
-  const bool in = IsInAddress(p.Address);
+  const bool in = IsInAddress(p.EndpointAddress);
   const double rate = options.RateMBps > 0 ? options.RateMBps : DefaultLinkRate(speed, in);
   return LatencyNs(speed) + static_cast<uint64_t>(p.Length / (rate * 1048576.0) * 1e9);
 }
@@ -61,7 +61,7 @@ bool ProgressTransfer(SimPlug& plug, PendingTransfer& p, const SimOptions& optio
     case Fault::Timeout:
       return false;  // the plug never answers; only an abort ends it
     case Fault::Stall:
-      if (model.FindEndpoint(p.Address)) plug.Halts.Set(p.Address, true);
+      if (model.FindEndpoint(p.EndpointAddress)) plug.Halts.Set(p.EndpointAddress, true);
       *outcome = kTransferStalled;
       return true;
     case Fault::Error:
@@ -70,12 +70,12 @@ bool ProgressTransfer(SimPlug& plug, PendingTransfer& p, const SimOptions& optio
     default:
       break;
   }
-  const PlugEndpoint* endpoint = model.FindEndpoint(p.Address);
-  if (endpoint == nullptr || plug.Halts.IsHalted(p.Address)) {
+  const PlugEndpoint* endpoint = model.FindEndpoint(p.EndpointAddress);
+  if (endpoint == nullptr || plug.Halts.IsHalted(p.EndpointAddress)) {
     *outcome = kTransferStalled;
     return true;
   }
-  const bool in = IsInAddress(p.Address);
+  const bool in = IsInAddress(p.EndpointAddress);
   if (p.Records != nullptr) {
     // Isochronous: one packet per service interval, no handshake and no retry; a
     // plug with nothing to send sends empty packets.
@@ -85,8 +85,8 @@ bool ProgressTransfer(SimPlug& plug, PendingTransfer& p, const SimOptions& optio
       const uint32_t want = offset < p.Length ? std::min(per, p.Length - offset) : 0;
       uint32_t got = 0;
       if (want != 0) {
-        EndpointIo io = in ? model.ReadEndpoint(p.Address, p.Data + offset, want)
-                           : model.WriteEndpoint(p.Address, p.Data + offset, want, true);
+        EndpointIo io = in ? model.ReadEndpoint(p.EndpointAddress, p.Data + offset, want)
+                           : model.WriteEndpoint(p.EndpointAddress, p.Data + offset, want, true);
         got = io.Status == EndpointStatus::Ok ? io.Bytes : 0;
       }
       if (!in) got = want;  // OUT packets leave the host whether or not the plug keeps them
@@ -96,8 +96,9 @@ bool ProgressTransfer(SimPlug& plug, PendingTransfer& p, const SimOptions& optio
     *outcome = kTransferDone;
     return true;
   }
-  EndpointIo io = in ? model.ReadEndpoint(p.Address, p.Data + p.Done, p.Length - p.Done)
-                     : model.WriteEndpoint(p.Address, p.Data + p.Done, p.Length - p.Done, true);
+  EndpointIo io =
+      in ? model.ReadEndpoint(p.EndpointAddress, p.Data + p.Done, p.Length - p.Done)
+         : model.WriteEndpoint(p.EndpointAddress, p.Data + p.Done, p.Length - p.Done, true);
   if (io.Status == EndpointStatus::Stall) {
     *outcome = kTransferStalled;
     return true;
@@ -110,13 +111,8 @@ bool ProgressTransfer(SimPlug& plug, PendingTransfer& p, const SimOptions& optio
   return true;
 }
 
-void FinishTransfer(const PendingTransfer& p, const TransferOutcome& outcome) {
-  WriteTransferStatus(p.Block, outcome.NtStatus, outcome.UsbdStatus);
-  if (p.Record) CompleteOverlapped(p.Record, outcome.Error, p.HeaderBytes + p.Done);
-}
-
 void QueueTransfer(SimPlug& plug, const PendingTransfer& p) {
-  const int index = EndpointSlot(p.Address);
+  const int index = EndpointSlot(p.EndpointAddress);
   plug.Queues[index].Items.push_back(p);
   plug.Busy |= 1u << index;
 }

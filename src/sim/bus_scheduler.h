@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "protocol/request_decoder.h"
 #include "sim/sim_options.h"
 #include "sim/sim_plug.h"
 
@@ -27,7 +28,12 @@ bool ProgressTransfer(SimPlug& plug, PendingTransfer& transfer, const SimOptions
                       TransferOutcome* outcome);
 
 // Writes the statuses into the transfer's block and completes its record.
-void FinishTransfer(const PendingTransfer& transfer, const TransferOutcome& outcome);
+inline void FinishTransfer(const PendingTransfer& transfer, const TransferOutcome& outcome) {
+  WriteTransferStatus(transfer.Block, outcome.NtStatus, outcome.UsbdStatus);
+  if (transfer.Record) {
+    CompleteOverlapped(transfer.Record, outcome.Error, transfer.HeaderBytes + transfer.Done);
+  }
+}
 
 // Queues the transfer behind those of its endpoint.
 void QueueTransfer(SimPlug& plug, const PendingTransfer& transfer);

@@ -26,7 +26,8 @@ class HandleTable {
   std::vector<DriverHandle> HandlesOf(uint32_t plug, uint32_t generation) const;
 
  private:
+  // Lookups read only these two.
   std::atomic<uint32_t> slots_{0};
   std::unique_ptr<std::atomic<uint64_t>[]> entries_;
-  std::mutex lock_;
+  std::mutex lock_;  // writers
 };

@@ -307,8 +307,8 @@ bool SimDriverPort::Ep0Transfer(SimPlug& plug, const TransferRequest& request,
 bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle handle, uint32_t code,
                              const void* in, uint32_t inLength, void* out, uint32_t outLength,
                              uint32_t* bytesReturned, Overlapped* record, uint32_t* error) {
-  TransferRequest request;
-  if (const uint32_t refused = DecodeTransferRequest(code, in, inLength, out, outLength, &request);
+  PendingTransfer p;
+  if (const uint32_t refused = DecodeTransferRequest(code, in, inLength, out, outLength, &p);
       refused != ERROR_SUCCESS) {
     *error = refused;
     return false;
@@ -318,29 +318,22 @@ bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle ha
     *error = ERROR_DEVICE_NOT_CONNECTED;
     return false;
   }
-  if (request.Form == TransferForm::Endpoint0) {
-    return Ep0Transfer(plug, request, bytesReturned, record, error);
-  }
-  PendingTransfer p;
+  if (p.Form == TransferForm::Endpoint0) return Ep0Transfer(plug, p, bytesReturned, record, error);
   p.Handle = handle;
-  p.Address = request.EndpointAddress;
-  p.Block = request.Block;
-  p.Data = request.Data;
-  p.Length = request.Length;
-  p.HeaderBytes = request.HeaderBytes;
-  const PlugEndpoint* endpoint = plug.Model->FindEndpoint(p.Address);
+  const PlugEndpoint* endpoint = plug.Model->FindEndpoint(p.EndpointAddress);
   if (endpoint == nullptr) {
     *error = ERROR_INVALID_PARAMETER;
     return false;
   }
   if (endpoint->IsIsochronous()) {
-    if (request.Packets == 0) {
+    if (p.Packets == 0) {
       *error = ERROR_INVALID_PARAMETER;
       return false;
     }
-    p.Records = request.Records;
-    p.Packets = request.Packets;
     std::memset(p.Records, 0, size_t(p.Packets) * ISO_PACKET_RESULT_SIZE);
+  } else {
+    p.Records = nullptr;  // only isochronous transfers report per packet
+    p.Packets = 0;
   }
 
   // Faults count the data transfers of each direction; the display endpoint is left
@@ -353,7 +346,7 @@ bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle ha
 
   if (record) BeginOverlapped(record);
   p.Record = record;
-  const uint32_t queueBit = 1u << EndpointSlot(p.Address);
+  const uint32_t queueBit = 1u << EndpointSlot(p.EndpointAddress);
   TransferOutcome outcome;
   if (unlimited_ && (plug.Busy & queueBit) == 0 && ProgressTransfer(plug, p, options_, &outcome)) {
     // Completed at once: the cheap path the benchmarks depend on.

@@ -66,11 +66,12 @@ class alignas(64) SimDriverPort : public DriverPort {
   void TakeOffBus(uint32_t index, uint64_t now, std::vector<DeviceNotice>* notices);
   void BringBack(uint32_t index, std::vector<DeviceNotice>* notices);
 
-  // Read by every request, kept together at the start of the object.
+  // Read by every request, kept together in the object's first cache line (the
+  // handle table leads with its lock-free part).
   bool unlimited_ = false;
   bool anyFaults_ = false;
-  HandleTable handles_;
   std::vector<std::unique_ptr<SimPlug>> plugs_;
+  HandleTable handles_;
   SimOptions options_;
   DeviceNotices notices_;
   BusThread bus_;

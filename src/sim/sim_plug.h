@@ -16,6 +16,7 @@
 #include "platform/driver_port.h"
 #include "platform/overlapped.h"
 #include "platform/win_error.h"
+#include "protocol/request_decoder.h"
 #include "protocol/status_words.h"
 #include "sim/fault_injector.h"
 
@@ -35,18 +36,12 @@ inline constexpr TransferOutcome kTransferCancelled{ERROR_OPERATION_ABORTED, NTS
 inline constexpr TransferOutcome kTransferDeviceGone{
     ERROR_DEVICE_NOT_CONNECTED, NTSTATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE};
 
-// A data transfer the driver has accepted, from the decoded request.
-struct PendingTransfer {
+// A data transfer the driver has accepted: the decoded request (its block, data and
+// packet records) and how far it has come.
+struct PendingTransfer : TransferRequest {
   Overlapped* Record = nullptr;
   DriverHandle Handle = INVALID_DRIVER_HANDLE;
-  uint8_t Address = 0;
-  uint8_t* Block = nullptr;    // statuses go here
-  uint8_t* Records = nullptr;  // isochronous packet records, or null
-  uint8_t* Data = nullptr;
-  uint32_t Length = 0;
   uint32_t Done = 0;
-  uint32_t HeaderBytes = 0;  // reported on top of the data bytes
-  uint32_t Packets = 0;
   uint64_t DueNs = 0;
   bool Scheduled = false;
   Fault Injected = Fault::None;

