@@ -132,7 +132,7 @@ void DrawGauge(ui::Canvas& canvas, const ui::Rect& area, int32_t speed) {
 
   const float step = h / static_cast<float>(scale.ticks);
   const int32_t quarter = static_cast<int32_t>(static_cast<float>(scale.ticks) * 0.25f);
-  const int32_t labelShift = TestConfig.ConnectionType == 3 ? 10 : 0;
+  const int32_t labelShift = TestConfig.ConnectionType == SPEED_SUPER ? 10 : 0;
   for (int32_t i = 0; i <= scale.ticks; ++i) {
     const int32_t tickY = Px(y0 + step * static_cast<float>(i));
     if (i % quarter != 0) {
