@@ -5,12 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 #include "protocol/config_block.h"
 #include "protocol/plug_commands.h"
-#include "protocol/plug_ids.h"
 #include "usb/descriptor_tree.h"
 
 namespace {
@@ -74,57 +72,6 @@ TEST(DeviceDescriptors, EveryLayoutParsesAtEverySpeedWithTheSameAddresses) {
       EXPECT_EQ(seen, addresses);
     }
   }
-}
-
-TEST(DeviceDescriptors, DeviceDescriptorFollowsSpeedAndFirmware) {
-  PlugIdentity identity;
-  identity.Firmware = 21;
-  const struct {
-    uint8_t Speed;
-    uint16_t bcdUSB;
-    uint8_t Ep0;
-  } speeds[] = {{SPEED_FULL, 0x0200, 64}, {SPEED_HIGH, 0x0210, 64}, {SPEED_SUPER, 0x0320, 9}};
-  for (const auto& s : speeds) {
-    const Bytes d = BuildDeviceDescriptor(identity, s.Speed);
-    ASSERT_EQ(d.size(), 18u);
-    EXPECT_EQ(d[0], 18);
-    EXPECT_EQ(d[2] | d[3] << 8, s.bcdUSB);
-    EXPECT_EQ(d[7], s.Ep0);
-    EXPECT_EQ(d[8] | d[9] << 8, PLUG_VENDOR_ID);
-    EXPECT_EQ(d[10] | d[11] << 8, PLUG_PRODUCT_ID);
-    EXPECT_EQ(d[12] | d[13] << 8, 0x0201);  // firmware 2.1
-    EXPECT_EQ(Bytes(d.begin() + 14, d.end()), Bytes({1, 2, 3, 1}));
-  }
-  identity.HasFirmware = false;
-  EXPECT_EQ(BuildDeviceDescriptor(identity, SPEED_HIGH)[12], 0);
-}
-
-TEST(DeviceDescriptors, BosOnlyAtSuperSpeedWithAContainerIdPerSerial) {
-  PlugIdentity first, second;
-  first.Serial = "A0001";
-  second.Serial = "A0002";
-  EXPECT_TRUE(BuildBos(first, SPEED_HIGH).empty());
-  const Bytes bos = BuildBos(first, SPEED_SUPER);
-  const auto info = BuildBosInfo(bos.data(), bos.size());
-  ASSERT_NE(info, nullptr);
-  EXPECT_EQ(info->wTotalLength, bos.size());
-  ASSERT_NE(info->SuperSpeedCap, nullptr);
-  ASSERT_NE(info->ContainerIdCap, nullptr);
-  const auto other = BuildBosInfo(BuildBos(second, SPEED_SUPER).data(), bos.size());
-  ASSERT_NE(other, nullptr);
-  EXPECT_NE(Bytes(info->ContainerIdCap->ContainerId, info->ContainerIdCap->ContainerId + 16),
-            Bytes(other->ContainerIdCap->ContainerId, other->ContainerIdCap->ContainerId + 16));
-}
-
-TEST(DeviceDescriptors, StringsAreLanguagesThenMakerProductSerial) {
-  PlugIdentity identity;
-  identity.Serial = "SN7";
-  EXPECT_EQ(BuildStringDescriptor(identity, 0), Bytes({4, 3, 0x09, 0x04}));
-  EXPECT_EQ(BuildStringDescriptor(identity, PLUG_STRING_SERIAL),
-            Bytes({8, 3, 'S', 0, 'N', 0, '7', 0}));
-  const Bytes maker = BuildStringDescriptor(identity, PLUG_STRING_MANUFACTURER);
-  EXPECT_EQ(maker.size(), 2 + 2 * std::string(PLUG_MANUFACTURER).size());
-  EXPECT_TRUE(BuildStringDescriptor(identity, 4).empty());
 }
 
 }  // namespace

@@ -165,19 +165,4 @@ TEST(RequestDecoder, RefusesRequestsThatReachOutsideTheirBuffers) {
             ERROR_INVALID_PARAMETER);
 }
 
-TEST(RequestDecoder, EndpointAndSizeRequests) {
-  uint8_t address = 0;
-  const uint8_t one = 0x82;
-  EXPECT_EQ(DecodeEndpointRequest(&one, 1, &address), ERROR_SUCCESS);
-  EXPECT_EQ(address, 0x82);
-  EXPECT_EQ(DecodeEndpointRequest(&one, 0, &address), ERROR_INVALID_PARAMETER);
-  uint8_t block[TRANSFER_SIZE_BLOCK_SIZE];
-  WriteTransferSizeBlock(0x03, 0x20000, block);
-  uint32_t size = 0;
-  EXPECT_EQ(DecodeTransferSizeRequest(block, sizeof block, &address, &size), ERROR_SUCCESS);
-  EXPECT_EQ(address, 0x03);
-  EXPECT_EQ(size, 0x20000u);
-  EXPECT_EQ(DecodeTransferSizeRequest(block, 4, &address, &size), ERROR_INVALID_PARAMETER);
-}
-
 }  // namespace
