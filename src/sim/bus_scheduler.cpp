@@ -54,63 +54,6 @@ uint64_t TransferDurationNs(const SimPlug& plug, const PendingTransfer& p,
   return LatencyNs(speed) + static_cast<uint64_t>(p.Length / (rate * 1048576.0) * 1e9);
 }
 
-bool ProgressTransfer(SimPlug& plug, PendingTransfer& p, const SimOptions& options,
-                      TransferOutcome* outcome) {
-  PlugModel& model = *plug.Model;
-  switch (p.Injected) {
-    case Fault::Timeout:
-      return false;  // the plug never answers; only an abort ends it
-    case Fault::Stall:
-      if (model.FindEndpoint(p.EndpointAddress)) plug.Halts.Set(p.EndpointAddress, true);
-      *outcome = kTransferStalled;
-      return true;
-    case Fault::Error:
-      *outcome = kTransferBusError;
-      return true;
-    default:
-      break;
-  }
-  const PlugEndpoint* endpoint = model.FindEndpoint(p.EndpointAddress);
-  if (endpoint == nullptr || plug.Halts.IsHalted(p.EndpointAddress)) {
-    *outcome = kTransferStalled;
-    return true;
-  }
-  const bool in = IsInAddress(p.EndpointAddress);
-  if (p.Records != nullptr) {
-    // Isochronous: one packet per service interval, no handshake and no retry; a
-    // plug with nothing to send sends empty packets.
-    const uint32_t per = endpoint->IntervalBytes();
-    for (uint32_t i = 0; i < p.Packets; ++i) {
-      const uint32_t offset = i * per;
-      const uint32_t want = offset < p.Length ? std::min(per, p.Length - offset) : 0;
-      uint32_t got = 0;
-      if (want != 0) {
-        EndpointIo io = in ? model.ReadEndpoint(p.EndpointAddress, p.Data + offset, want)
-                           : model.WriteEndpoint(p.EndpointAddress, p.Data + offset, want, true);
-        got = io.Status == EndpointStatus::Ok ? io.Bytes : 0;
-      }
-      if (!in) got = want;  // OUT packets leave the host whether or not the plug keeps them
-      WriteIsoPacketResult({0, got}, p.Records + ISO_PACKET_RESULT_SIZE * i);
-      p.Done = std::max(p.Done, offset + got);
-    }
-    *outcome = kTransferDone;
-    return true;
-  }
-  EndpointIo io =
-      in ? model.ReadEndpoint(p.EndpointAddress, p.Data + p.Done, p.Length - p.Done)
-         : model.WriteEndpoint(p.EndpointAddress, p.Data + p.Done, p.Length - p.Done, true);
-  if (io.Status == EndpointStatus::Stall) {
-    *outcome = kTransferStalled;
-    return true;
-  }
-  if (io.Status == EndpointStatus::Nak) return false;
-  p.Done += io.Bytes;
-  if (!io.TransferEnds && p.Done < p.Length) return false;
-  if (p.Injected == Fault::Corrupt) CorruptData(plug.Random, p.Data, p.Done, options.CorruptBytes);
-  *outcome = kTransferDone;
-  return true;
-}
-
 void QueueTransfer(SimPlug& plug, const PendingTransfer& p) {
   const int index = EndpointSlot(p.EndpointAddress);
   plug.Queues[index].Items.push_back(p);
