@@ -131,6 +131,11 @@ std::vector<uint8_t> PlugModel::InterfaceDescriptors(uint8_t speed) const {
   return d;
 }
 
+std::array<std::vector<uint8_t>, 3> PlugModel::InterfaceDescriptorsForEverySpeed() const {
+  return {InterfaceDescriptors(SPEED_FULL), InterfaceDescriptors(SPEED_HIGH),
+          InterfaceDescriptors(SPEED_SUPER)};
+}
+
 const PlugEndpoint* PlugModel::FindEndpoint(uint8_t address) const {
   for (const PlugEndpoint& e : endpoints_) {
     if (e.bEndpointAddress == address) return &e;

@@ -6,6 +6,7 @@
 // transport: the virtual driver hosts the model on a simulated bus, a USB gadget
 // transport can host it on a real controller.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <random>
@@ -95,6 +96,9 @@ class alignas(64) PlugModel {
   // descriptor with its endpoint descriptors (and SuperSpeed companions) for them.
   std::vector<PlugEndpoint> EndpointsAt(uint8_t speed) const;
   std::vector<uint8_t> InterfaceDescriptors(uint8_t speed) const;
+  // The same for full, high and SuperSpeed at once, as a gadget transport hands them
+  // to its kernel; indexed by speed code - 1.
+  std::array<std::vector<uint8_t>, 3> InterfaceDescriptorsForEverySpeed() const;
   std::string InfoString() const;
   bool BenchmarkRunning() const { return benchRunning_; }
   uint32_t LoopbackFill() const { return fifoCount_; }

@@ -37,11 +37,12 @@ TEST(DeviceDescriptors, EveryLayoutParsesAtEverySpeedWithTheSameAddresses) {
   };
   for (const PlugConfigBlock& layout : layouts) {
     const PlugModel model = Configured(layout);
+    const auto everySpeed = model.InterfaceDescriptorsForEverySpeed();
     std::vector<uint8_t> addresses;
     for (uint8_t speed : {SPEED_FULL, SPEED_HIGH, SPEED_SUPER}) {
       SCOPED_TRACE(testing::Message() << "flow " << int(layout[0]) << " type " << int(layout[1])
                                       << " speed " << int(speed));
-      const Bytes set = BuildConfigurationSet(speed, model.InterfaceDescriptors(speed));
+      const Bytes set = BuildConfigurationSet(speed, everySpeed[speed - 1]);
       const auto config = BuildConfiguration(
           set.data(), set.size(), 0x10,
           speed == SPEED_SUPER ? DescriptorForm::SuperSpeed : DescriptorForm::Usb20);
