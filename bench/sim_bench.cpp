@@ -22,11 +22,11 @@
 #include "platform/driver_port.h"
 #include "platform/event.h"
 #include "platform/overlapped.h"
-#include "sim/plug_model.h"
+#include "protocol/driver_requests.h"
+#include "protocol/plug_commands.h"
+#include "protocol/plug_ids.h"
 #include "sim/sim_driver.h"
 #include "sim/sim_options.h"
-#include "usb/driver_requests.h"
-#include "usb/plug_ids.h"
 #include "usb/usb_device.h"
 
 namespace {
@@ -91,7 +91,7 @@ class ArrivalWaiter : public DeviceNoticeRecipient {
   bool arrived_ = false;
 };
 
-bool PlugCommand(UsbDevice& device, uint16_t command, uint8_t* data, int32_t length) {
+bool VendorRequest(UsbDevice& device, uint16_t command, uint8_t* data, int32_t length) {
   UsbControlEndpoint* control = device.ControlEndpoint;
   control->Recipient = 0;
   control->RequestType = 2;
@@ -125,8 +125,9 @@ Elapsed RawFill(std::vector<std::vector<uint8_t>>& buffers, int64_t& fill) {
 bool StartBulkInBenchmark(UsbDevice& device, ArrivalWaiter& waiter) {
   uint8_t block[14] = {0x01, 0x02, 0x01, 0x01, 0x10, 0x01, 0x00,
                        0x03, 0x00, 0xC0, 0x03, 0x02, 0x00, 0xC0};
-  return PlugCommand(device, PLUG_CMD_CONFIG, block, 14) && waiter.Wait() && device.Open(0) &&
-         device.BulkInEndpoint != nullptr && PlugCommand(device, PLUG_CMD_BENCH_START, nullptr, 0);
+  return VendorRequest(device, PLUG_CMD_CONFIG, block, 14) && waiter.Wait() && device.Open(0) &&
+         device.BulkInEndpoint != nullptr &&
+         VendorRequest(device, PLUG_CMD_BENCH_START, nullptr, 0);
 }
 
 void BM_BulkInQueue64(benchmark::State& state) {

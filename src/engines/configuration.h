@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "protocol/speed_codes.h"
+
 struct TestConfigRecord {
   // ConnectionType
-  static constexpr uint32_t FullSpeed = 1;
-  static constexpr uint32_t HighSpeed = 2;
-  static constexpr uint32_t SuperSpeed = 3;
+  static constexpr uint32_t FullSpeed = SPEED_FULL;
+  static constexpr uint32_t HighSpeed = SPEED_HIGH;
+  static constexpr uint32_t SuperSpeed = SPEED_SUPER;
   // TestMode
   static constexpr uint32_t Loopback = 0;
   static constexpr uint32_t Benchmark = 1;

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "plug/plug_requests.h"
+#include "protocol/plug_commands.h"
 
 // Cleared by the engines for the length of a run: the monitor leaves the plug alone.
 extern std::atomic<bool> MonitorMayRun;
@@ -21,7 +22,7 @@ extern std::atomic<bool> AppRunning;
 extern std::atomic<bool> ReenumerationPending;
 
 // 128 x 64 pixels, 1 bit each: 64 rows of 16 bytes, first row first.
-constexpr size_t PLUG_DISPLAY_IMAGE_SIZE = 1024;
+constexpr size_t PLUG_DISPLAY_IMAGE_SIZE = PLUG_DISPLAY_BYTES;
 using PlugDisplayBitmap = std::array<uint8_t, PLUG_DISPLAY_IMAGE_SIZE>;
 
 // The last display image; written by the monitor thread, painted by the window thread.

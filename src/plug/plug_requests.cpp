@@ -7,40 +7,28 @@
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "plug/plug_selection.h"
-#include "usb/driver_requests.h"
+#include "protocol/byte_order.h"
+#include "protocol/speed_codes.h"
+#include "protocol/usb_standard.h"
 #include "usb/usb_device.h"
 #include "usb/usb_endpoint.h"
 
 namespace {
 
 uint8_t DataFlowCode(const TestConfigRecord& config) {
-  if (config.TestMode == TestConfigRecord::Loopback) return 0;
+  if (config.TestMode == TestConfigRecord::Loopback) return FLOW_LOOPBACK;
   switch (config.BenchmarkMode) {
     case TestConfigRecord::ReadOnly:
-      return 1;  // the plug sends
+      return FLOW_PLUG_SENDS;
     case TestConfigRecord::WriteOnly:
-      return 2;  // the plug receives
+      return FLOW_PLUG_RECEIVES;
     default:
-      return 3;  // both directions
-  }
-}
-
-uint32_t MaxPacketSize(const TestConfigRecord& config) {
-  switch (config.ConnectionType) {
-    case TestConfigRecord::FullSpeed:
-      return 64;
-    case TestConfigRecord::HighSpeed:
-      return config.EndpointType == TestConfigRecord::Isochronous ? 1024 : 512;
-    default:
-      return 1024;  // SuperSpeed; no other speed reaches the plug
+      return FLOW_BOTH;
   }
 }
 
 // Versions below this one predate the current firmware.
 constexpr int32_t kCurrentFirmware = 22;
-
-constexpr std::string_view kFirmwareTag = "FW Version";
-constexpr std::string_view kFirmwareVersionTag = "FW Version V";
 
 constexpr uint32_t kLedPauseMs = 500;
 
@@ -60,11 +48,11 @@ uint32_t SendPlugRequest(uint16_t command, uint32_t direction, void* buffer, uin
   std::lock_guard<std::mutex> guard(g_requestLock);
   if (!IsPlugOpen() || PlugDevice->ControlEndpoint == nullptr) return PLUG_NOT_OPEN;
   UsbControlEndpoint* control = PlugDevice->ControlEndpoint;
-  control->Recipient = 0;    // device
-  control->RequestType = 2;  // vendor
-  control->RequestCode = 0;
+  control->Recipient = USB_RECIPIENT_DEVICE;
+  control->RequestType = USB_TYPE_VENDOR;
+  control->RequestCode = PLUG_REQUEST_CODE;
   control->RequestValue = command;
-  control->RequestIndex = 0;
+  control->RequestIndex = PLUG_REQUEST_INDEX;
   // Longer than a control transfer can carry: the endpoint refuses it as it stands.
   int32_t transferLength = length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
   auto* data = static_cast<uint8_t*>(buffer);
@@ -76,13 +64,13 @@ uint32_t SendPlugRequest(uint16_t command, uint32_t direction, void* buffer, uin
 bool ReadPlugInfo(PlugInfoBuffer& buffer) {
   buffer.fill(0);
   const uint32_t result =
-      SendPlugRequest(PlugCommand::Info, PLUG_REQUEST_IN, buffer.data(), PLUG_INFO_TEXT_LENGTH);
-  buffer[PLUG_INFO_TEXT_LENGTH] = 0;
+      SendPlugRequest(PlugCommand::Info, PLUG_REQUEST_IN, buffer.data(), PLUG_INFO_LENGTH);
+  buffer[PLUG_INFO_LENGTH] = 0;
   return result == 1;
 }
 
 uint32_t ReadPlugSpeedCode() {
-  uint8_t reply[4] = {};
+  uint8_t reply[PLUG_SPEED_REPLY_SIZE] = {};
   if (SendPlugRequest(PlugCommand::Speed, PLUG_REQUEST_IN, reply, sizeof reply) == 1) {
     PlugSpeedCode = GetLe32(reply);
   }
@@ -102,65 +90,44 @@ PlugConfigBlock BuildPlugConfigBlock(const TestConfigRecord& config) {
   const bool loopback = config.TestMode == TestConfigRecord::Loopback;
   const bool bothDirections = config.BenchmarkMode == TestConfigRecord::ReadThenWrite ||
                               config.BenchmarkMode == TestConfigRecord::ReadAndWrite;
+  const bool isochronous = config.EndpointType == TestConfigRecord::Isochronous;
   // Kept to 16 bits, as the plug reads it.
-  const uint32_t bytesPerInterval =
-      (config.IsoPacketsPerInterval * config.BurstLength * MaxPacketSize(config)) & 0xFFFF;
+  const uint32_t bytesPerInterval = (config.IsoPacketsPerInterval * config.BurstLength *
+                                     PlugMaxPacketSize(config.ConnectionType, isochronous)) &
+                                    0xFFFF;
 
-  PlugConfigBlock block{};
-  block[0] = DataFlowCode(config);
-  block[1] = static_cast<uint8_t>(config.EndpointType);
-  block[2] = config.InEndpointNumber;
-  block[3] = config.OutEndpointNumber;
-  block[4] = loopback ? 1 : config.BurstLength;
-  block[5] = config.PollingInterval;
-  block[6] = config.Reserved;
-  block[7] = config.IsoPacketsPerInterval;
-  PutLe16(&block[8], static_cast<uint16_t>(bytesPerInterval));
-  block[10] = static_cast<uint8_t>(config.ConnectionType);
-  block[11] = loopback ? 64 : 2;
-  uint32_t bufferSize;
+  PlugConfig fields;
+  fields.DataFlow = DataFlowCode(config);
+  fields.EndpointType = static_cast<uint8_t>(config.EndpointType);
+  fields.InNumber = config.InEndpointNumber;
+  fields.OutNumber = config.OutEndpointNumber;
+  fields.Burst = loopback ? 1 : config.BurstLength;
+  fields.Interval = config.PollingInterval;
+  fields.Reserved = config.Reserved;
+  fields.IsoPackets = config.IsoPacketsPerInterval;
+  fields.BytesPerInterval = static_cast<uint16_t>(bytesPerInterval);
+  fields.ConnectionType = static_cast<uint8_t>(config.ConnectionType);
+  fields.BufferCount = loopback ? 64 : 2;
   if (loopback) {
-    bufferSize = 1024;
-  } else if (config.EndpointType == TestConfigRecord::Isochronous) {
-    bufferSize = bytesPerInterval;
+    fields.BufferSize = 1024;
+  } else if (isochronous) {
+    fields.BufferSize = static_cast<uint16_t>(bytesPerInterval);
   } else {
-    bufferSize = bothDirections ? 0x6000 : 0xC000;
+    fields.BufferSize = bothDirections ? 0x6000 : 0xC000;
   }
-  PutLe16(&block[12], static_cast<uint16_t>(bufferSize));
-  return block;
+  return EncodePlugConfig(fields);
 }
 
 std::string_view PlugInfoText(const PlugInfoBuffer& buffer) {
   const auto* text = reinterpret_cast<const char*>(buffer.data());
-  const auto* end = std::find(text, text + PLUG_INFO_TEXT_LENGTH, '\0');
+  const auto* end = std::find(text, text + PLUG_INFO_LENGTH, '\0');
   return std::string_view(text, static_cast<size_t>(end - text));
-}
-
-bool HasFirmwareVersion(std::string_view info) {
-  return info.find(kFirmwareTag) != std::string_view::npos;
-}
-
-std::optional<int32_t> ParseFirmwareNumber(std::string_view info) {
-  const size_t start = info.find(kFirmwareVersionTag);
-  if (start == std::string_view::npos) return std::nullopt;
-  // The digits are the 13th and 15th characters from the tag's start. When the text
-  // ends before them, or they are not digits, the version is unknown and counts as
-  // the oldest (0), so the user is told to update and the older commands are used.
-  const size_t major = start + kFirmwareVersionTag.size();
-  const size_t minor = major + 2;
-  if (minor >= info.size()) return 0;
-  const char majorDigit = info[major];
-  const char minorDigit = info[minor];
-  if (majorDigit < '0' || majorDigit > '9' || minorDigit < '0' || minorDigit > '9') return 0;
-  return 10 * (majorDigit - '0') + (minorDigit - '0');
 }
 
 std::vector<const char16_t*> SpeedListEntries(uint32_t speedCode) {
   std::vector<const char16_t*> entries;
-  if (speedCode < TestConfigRecord::FullSpeed || speedCode > TestConfigRecord::SuperSpeed) {
-    return entries;
-  }
-  for (uint32_t type = speedCode; type >= TestConfigRecord::FullSpeed; --type) {
+  if (!IsConnectionSpeed(speedCode)) return entries;
+  for (uint32_t type = speedCode; type >= SPEED_FULL; --type) {
     entries.push_back(ConnectionTypeNames[type]);
   }
   return entries;

@@ -10,33 +10,10 @@
 
 #include "engines/configuration.h"
 #include "platform/clock.h"
-
-// Commands (the request's wValue). A high byte of 1 marks the ending form of the
-// command in the low byte. Scoped, so that the simulated plug's firmware can keep its
-// own names for the same numbers.
-namespace PlugCommand {
-enum : uint16_t {
-  LedStep1 = 0x0001,
-  Configure = 0x0002,
-  BenchmarkStart = 0x0004,
-  ErrorMask = 0x0005,
-  BusErrors = 0x0006,
-  Speed = 0x0009,
-  StartCounting = 0x000A,
-  PrepareCounters = 0x000B,
-  Info = 0x0050,
-  BenchmarkEnd = 0x0104,
-  EndMonitoring = 0x010B,
-  LedStep3 = 0x0301,
-  LedStep2 = 0x5501,
-};
-}  // namespace PlugCommand
-
-// Error-mask data: before firmware 23 a 16-bit physical-layer mask, from 23 on a
-// 32-bit mask with the link-layer kinds in the high half.
-constexpr uint16_t PLUG_ERROR_MASK_OLD = 0x01FE;
-constexpr uint32_t PLUG_ERROR_MASK_NEW = 0x7FFF01FF;
-constexpr size_t PLUG_BUS_ERROR_REPORT_SIZE = 16;
+#include "protocol/bus_error_report.h"
+#include "protocol/config_block.h"
+#include "protocol/info_string.h"
+#include "protocol/plug_commands.h"
 
 // SendPlugRequest directions and its answer when no plug is open.
 constexpr uint32_t PLUG_REQUEST_IN = 1;
@@ -54,8 +31,6 @@ uint32_t SendPlugRequest(uint16_t command, uint32_t direction, void* buffer, uin
 
 // ---- Configuration block ----
 
-using PlugConfigBlock = std::array<uint8_t, 14>;
-
 // The configuration block for a (corrected) configuration.
 PlugConfigBlock BuildPlugConfigBlock(const TestConfigRecord& config);
 
@@ -63,8 +38,7 @@ PlugConfigBlock BuildPlugConfigBlock(const TestConfigRecord& config);
 
 // The information string is read 31 bytes long; the byte after them always stays the
 // terminator, so the text is at most 31 characters whatever the plug sends.
-constexpr size_t PLUG_INFO_TEXT_LENGTH = 31;
-using PlugInfoBuffer = std::array<uint8_t, PLUG_INFO_TEXT_LENGTH + 1>;
+using PlugInfoBuffer = std::array<uint8_t, PLUG_INFO_LENGTH + 1>;
 
 // The information request. The buffer is zeroed first, so a failed read leaves no
 // text. True when the request succeeded.
@@ -72,10 +46,6 @@ bool ReadPlugInfo(PlugInfoBuffer& buffer);
 
 // The text of the buffer up to its first zero byte (at most 31 characters).
 std::string_view PlugInfoText(const PlugInfoBuffer& buffer);
-bool HasFirmwareVersion(std::string_view info);
-// 10 x major + minor from "FW Version V<major><sep><minor>"; nullopt without
-// "FW Version V".
-std::optional<int32_t> ParseFirmwareNumber(std::string_view info);
 
 // The check made when a plug is selected: without "FW Version" the user is told the
 // firmware is not compatible and the result is false. Otherwise the text is logged,

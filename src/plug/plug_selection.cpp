@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "usb/plug_ids.h"
+#include "protocol/device_path.h"
 
 std::atomic<bool> PlugConnected{false};
 std::u16string CurrentPlugSerial;
@@ -12,28 +12,14 @@ UsbDevice* PlugDevice = nullptr;
 
 namespace {
 
-constexpr size_t kPrefixLength = 26;
-
-constexpr std::array<char16_t, kPrefixLength> BuildDevicePathPrefix() {
-  std::array<char16_t, kPrefixLength> prefix{};
-  size_t at = 0;
-  auto text = [&](const char* s) {
-    while (*s) prefix[at++] = static_cast<char16_t>(*s++);
-  };
-  auto hex4 = [&](uint16_t value) {
-    for (int shift = 12; shift >= 0; shift -= 4) {
-      prefix[at++] = static_cast<char16_t>("0123456789ABCDEF"[(value >> shift) & 0xF]);
-    }
-  };
-  text("\\\\?\\USB#VID_");
-  hex4(PLUG_VENDOR_ID);
-  text("&PID_");
-  hex4(PLUG_PRODUCT_ID);
-  text("#");
-  return prefix;
+constexpr std::array<char16_t, PLUG_DEVICE_PATH_PREFIX_LENGTH> WidenPrefix() {
+  const std::array<char, PLUG_DEVICE_PATH_PREFIX_LENGTH> narrow = PlugDevicePathPrefix();
+  std::array<char16_t, PLUG_DEVICE_PATH_PREFIX_LENGTH> wide{};
+  for (size_t i = 0; i < narrow.size(); ++i) wide[i] = static_cast<char16_t>(narrow[i]);
+  return wide;
 }
 
-constexpr std::array<char16_t, kPrefixLength> kDevicePathPrefix = BuildDevicePathPrefix();
+constexpr std::array<char16_t, PLUG_DEVICE_PATH_PREFIX_LENGTH> kDevicePathPrefix = WidenPrefix();
 
 }  // namespace
 

@@ -19,7 +19,7 @@ extern std::atomic<int32_t> FirmwareNumber;
 // set-up before any other thread starts, destroyed after they ended.
 extern UsbDevice* PlugDevice;
 
-// "\\?\USB#VID_xxxx&PID_xxxx#": the start of every plug's device-interface path.
+// The start of every plug's device-interface path (PlugDevicePathPrefix, in UTF-16).
 // Drivers report paths in either case, so compare without regard to case.
 extern const std::u16string_view DevicePathPrefix;
 

@@ -97,11 +97,11 @@ std::string Apply(const KeyInfo& key, std::string_view value, bool hasValue, Sim
   switch (key.Type) {
     case Kind::Speed:
       if (value == "super") {
-        out->Speed = SIM_SPEED_SUPER;
+        out->Speed = SPEED_SUPER;
       } else if (value == "high") {
-        out->Speed = SIM_SPEED_HIGH;
+        out->Speed = SPEED_HIGH;
       } else if (value == "full") {
-        out->Speed = SIM_SPEED_FULL;
+        out->Speed = SPEED_FULL;
       } else {
         return BadValue(key.Name, value, "super, high or full");
       }

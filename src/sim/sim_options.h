@@ -5,17 +5,14 @@
 #include <string>
 #include <string_view>
 
-// Connection speeds as the tool codes them: 1 full, 2 high, 3 SuperSpeed.
-constexpr uint8_t SIM_SPEED_FULL = 1;
-constexpr uint8_t SIM_SPEED_HIGH = 2;
-constexpr uint8_t SIM_SPEED_SUPER = 3;
+#include "protocol/speed_codes.h"
 
 constexpr uint32_t SIM_MAX_PLUGS = 8;
 constexpr size_t SIM_MAX_SERIAL_PREFIX = 15;  // + 4 digits keeps serials at 19 characters
 
 struct SimOptions {
   uint32_t Plugs = 1;
-  uint8_t Speed = SIM_SPEED_SUPER;  // the fastest the port offers the plug
+  uint8_t Speed = SPEED_SUPER;  // the fastest the port offers the plug
   std::string SerialPrefix = "SIM";
   bool HasFirmware = true;
   uint8_t Firmware = 23;    // two digits: 23 is written as "FW Version V2.3"

@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "plug/plug_monitor.h"
 #include "plug/plug_selection.h"
+#include "protocol/speed_codes.h"
 #include "res/control_ids.h"
 #include "res/pictures.h"
 #include "ui/main_dialog.h"
@@ -70,8 +71,8 @@ struct GaugeScale {
 };
 
 GaugeScale ScaleFor(int32_t speed) {
-  if (speed == 1) return {12.0f, 12, -29, 14};
-  if (speed == 2) return {480.0f, 40, -35, 0};
+  if (speed == SPEED_FULL) return {12.0f, 12, -29, 14};
+  if (speed == SPEED_HIGH) return {480.0f, 40, -35, 0};
   return {4000.0f, 400, -35, 0};
 }
 
@@ -135,7 +136,7 @@ void DrawGauge(ui::Canvas& canvas, const ui::Rect& area, int32_t speed) {
 
   const float step = h / static_cast<float>(scale.ticks);
   const int32_t quarter = static_cast<int32_t>(static_cast<float>(scale.ticks) * 0.25f);
-  const int32_t labelShift = TestConfig.ConnectionType == 3 ? 10 : 0;
+  const int32_t labelShift = TestConfig.ConnectionType == SPEED_SUPER ? 10 : 0;
   for (int32_t i = 0; i <= scale.ticks; ++i) {
     const int32_t tickY = Px(y0 + step * static_cast<float>(i));
     if (i % quarter != 0) {

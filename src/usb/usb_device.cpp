@@ -6,7 +6,7 @@
 
 #include "platform/message_box.h"
 #include "platform/win_error.h"
-#include "usb/driver_requests.h"
+#include "protocol/driver_requests.h"
 
 namespace {
 constexpr char16_t kBosMalformedText[] = u"Please correct firmware BOS descriptor table";

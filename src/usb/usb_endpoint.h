@@ -12,7 +12,7 @@
 
 #include "platform/driver_port.h"
 #include "platform/overlapped.h"
-#include "usb/driver_requests.h"
+#include "protocol/driver_requests.h"
 
 class UsbEndpoint {
  public:

@@ -6,69 +6,70 @@
 #include "log/event_log.h"
 #include "platform/text.h"
 #include "platform/win_error.h"
+#include "protocol/status_words.h"
 #include "usb/usb_endpoint.h"
 
 namespace {
 
 const char* StateText(uint32_t usbdStatus) {
-  switch (usbdStatus >> 28) {
-    case 0x0:
+  switch (UsbdState(usbdStatus)) {
+    case USBD_STATE_SUCCESS:
       return " [state=SUCCESS ";
-    case 0x4:
+    case USBD_STATE_PENDING:
       return " [state=PENDING ";
-    case 0x8:
+    case USBD_STATE_ERROR:
       return " [state=ERROR   ";
-    case 0xC:
+    case USBD_STATE_HALTED:
       return " [state=STALLED ";
     default:
       return "";
   }
 }
 
-// Keyed by the condition bits alone with both top state bits set, so a condition reads
-// the same in every state, including the unnamed ones (0x10000005 is still "not
+// Keyed by the condition bits alone in the halted state, so a condition reads the same
+// in every state, including the unnamed ones (state 1 with condition 5 is still "not
 // responding").
 const char* ConditionText(uint32_t usbdStatus) {
-  switch ((usbdStatus & 0x0FFFFFFF) | 0xC0000000) {
-    case 0xC0000001:
+  switch (UsbdCondition(usbdStatus) | USBD_STATE_HALTED) {
+    case USBD_STATUS_CRC:
       return "status=USBD_STATUS_CRC]";
-    case 0xC0000002:
+    case USBD_STATUS_BTSTUFF:
       return "status=USBD_STATUS_BTSTUFF]";
-    case 0xC0000003:
+    case USBD_STATUS_DATA_TOGGLE_MISMATCH:
       return "status=USBD_STATUS_DATA_TOGGLE_MISMATCH]";
-    case 0xC0000004:
+    case USBD_STATUS_STALL_PID:
       return "status=USBD_STATUS_STALL_PID]";
-    case 0xC0000005:
+    case USBD_STATUS_DEV_NOT_RESPONDING:
       return "status=USBD_STATUS_DEV_NOT_RESPONDING]";
-    case 0xC0000006:
+    case USBD_STATUS_PID_CHECK_FAILURE:
       return "status=USBD_STATUS_PID_CHECK_FAILURE]";
-    case 0xC0000007:
+    case USBD_STATUS_UNEXPECTED_PID:
       return "status=USBD_STATUS_UNEXPECTED_PID]";
-    case 0xC0000008:
+    case USBD_STATUS_DATA_OVERRUN:
       return "status=USBD_STATUS_DATA_OVERRUN]";
-    case 0xC0000009:
+    case USBD_STATUS_DATA_UNDERRUN:
       return "status=USBD_STATUS_DATA_UNDERRUN]";
-    case 0xC000000A:
+    case USBD_STATUS_RESERVED1:
       return "status=USBD_STATUS_RESERVED1]";
-    case 0xC000000B:
+    case USBD_STATUS_RESERVED2:
       return "status=USBD_STATUS_RESERVED2]";
-    case 0xC000000C:
+    case USBD_STATUS_BUFFER_OVERRUN:
       return "status=USBD_STATUS_BUFFER_OVERRUN]";
-    case 0xC000000D:
+    case USBD_STATUS_BUFFER_UNDERRUN:
       return "status=USBD_STATUS_BUFFER_UNDERRUN]";
-    case 0xC000000F:
+    case USBD_STATUS_NOT_ACCESSED:
       return "status=USBD_STATUS_NOT_ACCESSED]";
-    case 0xC0000010:
+    case USBD_STATUS_FIFO:
       return "status=USBD_STATUS_FIFO]";
-    case 0xC0000030:
+    case USBD_STATUS_ENDPOINT_HALTED:
       return "status=USBD_STATUS_ENDPOINT_HALTED]";
-    case 0xC0000A00:
+    case USBD_STATUS_BAD_START_FRAME:
       return "status=USBD_STATUS_BAD_START_FRAME]";
-    case 0xC0000B00:
+    case USBD_STATUS_ISOCH_REQUEST_FAILED:
       return "status=USBD_STATUS_ISOCH_REQUEST_FAILED]";
-    case 0xC0000C00:
+    case USBD_STATUS_FRAME_CONTROL_OWNED:
       return "status=USBD_STATUS_FRAME_CONTROL_OWNED]";
-    case 0xC0000D00:
+    case USBD_STATUS_FRAME_CONTROL_NOT_OWNED:
       return "status=USBD_STATUS_FRAME_CONTROL_NOT_OWNED]";
     default:
       return "status=UNKNOWN]";
@@ -90,7 +91,7 @@ void Write(const std::u16string& buffer) {
 
 const char* DescribeUsbdStatus(uint32_t usbdStatus, char* text, size_t size) {
   if (text == nullptr || size == 0) return text;
-  if ((usbdStatus & 0x0FFFFFFF) == 0) {
+  if (UsbdCondition(usbdStatus) == 0) {
     std::snprintf(text, size, "%s%s", "[state=SUCCESS ", "status=USBD_STATUS_SUCCESS]");
   } else {
     std::snprintf(text, size, "%s%s", StateText(usbdStatus), ConditionText(usbdStatus));
@@ -102,27 +103,27 @@ const char* DescribeUsbdStatus(uint32_t usbdStatus, char* text, size_t size) {
 // tables are not available here.
 const char16_t* NtStatusText(uint32_t ntStatus) {
   switch (ntStatus) {
-    case 0xC0000001:
+    case NTSTATUS_UNSUCCESSFUL:
       return u"The driver could not complete the operation.";
-    case 0xC0000008:
+    case NTSTATUS_INVALID_HANDLE:
       return u"The handle given to the driver is not valid.";
-    case 0xC000000D:
+    case NTSTATUS_INVALID_PARAMETER:
       return u"The driver was given a parameter it cannot use.";
-    case 0xC000000E:
+    case NTSTATUS_NO_SUCH_DEVICE:
       return u"The device does not exist.";
-    case 0xC0000010:
+    case NTSTATUS_INVALID_DEVICE_REQUEST:
       return u"The device does not support this request.";
-    case 0xC000009A:
+    case NTSTATUS_INSUFFICIENT_RESOURCES:
       return u"The system lacks the resources to complete the request.";
-    case 0xC000009D:
+    case NTSTATUS_DEVICE_NOT_CONNECTED:
       return u"The device is not connected.";
-    case 0xC00000B5:
+    case NTSTATUS_IO_TIMEOUT:
       return u"The request timed out.";
-    case 0xC00000BB:
+    case NTSTATUS_NOT_SUPPORTED:
       return u"The request is not supported.";
-    case 0xC0000120:
+    case NTSTATUS_CANCELLED:
       return u"The request was cancelled.";
-    case 0xC0000184:
+    case NTSTATUS_INVALID_DEVICE_STATE:
       return u"The device is not in a state to accept the request.";
     default:
       return nullptr;

@@ -10,10 +10,10 @@
 #include "platform/win_error.h"
 #include "plug/plug_requests.h"
 #include "plug/plug_selection.h"
+#include "protocol/driver_requests.h"
+#include "protocol/plug_ids.h"
 #include "usb/descriptor_sets.h"
-#include "usb/driver_requests.h"
 #include "usb/fake_port.h"
-#include "usb/plug_ids.h"
 #include "usb/usb_device.h"
 
 using ::testing::ElementsAre;

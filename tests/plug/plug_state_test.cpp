@@ -4,7 +4,7 @@
 
 #include "plug/plug_monitor.h"
 #include "plug/plug_selection.h"
-#include "usb/plug_ids.h"
+#include "protocol/plug_ids.h"
 
 namespace {
 

@@ -4,15 +4,34 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/win_error.h"
-#include "sim/plug_model.h"
+#include "protocol/driver_requests.h"
+#include "protocol/plug_commands.h"
+#include "protocol/plug_ids.h"
+#include "protocol/status_words.h"
 #include "sim_test_support.h"
-#include "usb/driver_requests.h"
-#include "usb/plug_ids.h"
 
 namespace {
+
+// An endpoint-0 request block with its data area.
+std::vector<uint8_t> ControlBlock(uint8_t requestType, uint8_t request, uint16_t value,
+                                  uint16_t length, uint16_t index = 0) {
+  std::vector<uint8_t> block(DRIVER_TRANSFER_BLOCK_SIZE + length);
+  DriverTransferBlock header;
+  header.bmRequestType = requestType;
+  header.bRequest = request;
+  header.wValue = value;
+  header.wIndex = index;
+  header.wLength = length;
+  header.Timeout = 5;
+  header.BufferOffset = DRIVER_TRANSFER_BLOCK_SIZE;
+  header.BufferLength = length;
+  WriteDriverTransferBlock(header, block.data());
+  return block;
+}
 
 DriverHandle OpenFirst(SimDriverPort& port) {
   uint32_t error = 0;
@@ -71,28 +90,14 @@ TEST(SimDriver, EndpointZeroReportsHeaderPlusDataAndStallsUnknownCommands) {
   SimDriverPort port(Options(""));
   DriverHandle handle = OpenFirst(port);
   uint32_t bytes = 0, error = 0;
-  // An endpoint-0 request block with its data area.
-  auto controlBlock = [](uint8_t requestType, uint8_t request, uint16_t value, uint16_t length) {
-    std::vector<uint8_t> block(DRIVER_TRANSFER_BLOCK_SIZE + length);
-    DriverTransferBlock header;
-    header.bmRequestType = requestType;
-    header.bRequest = request;
-    header.wValue = value;
-    header.wLength = length;
-    header.Timeout = 5;
-    header.BufferOffset = DRIVER_TRANSFER_BLOCK_SIZE;
-    header.BufferLength = length;
-    WriteDriverTransferBlock(header, block.data());
-    return block;
-  };
-  auto block = controlBlock(0x80, 6, 0x0100, 18);
+  auto block = ControlBlock(0x80, 6, 0x0100, 18);
   ASSERT_TRUE(port.IoControl(handle, IOCTL_EP0_TRANSFER, block.data(), block.size(), block.data(),
                              block.size(), &bytes, nullptr, &error));
   EXPECT_EQ(bytes, DRIVER_TRANSFER_BLOCK_SIZE + 18);
   EXPECT_EQ(GetLe16(&block[38 + 8]), PLUG_VENDOR_ID);
   EXPECT_EQ(GetLe16(&block[38 + 10]), PLUG_PRODUCT_ID);
 
-  auto unknown = controlBlock(0xC0, 0, 0x7777, 4);
+  auto unknown = ControlBlock(0xC0, 0, 0x7777, 4);
   PendingIo io;
   EXPECT_FALSE(port.IoControl(handle, IOCTL_EP0_TRANSFER, unknown.data(), unknown.size(),
                               unknown.data(), unknown.size(), &bytes, &io.record, &error));
@@ -100,7 +105,49 @@ TEST(SimDriver, EndpointZeroReportsHeaderPlusDataAndStallsUnknownCommands) {
   EXPECT_TRUE(io.Done());
   EXPECT_FALSE(GetOverlappedResult(&io.record, &bytes, false, &error));
   EXPECT_EQ(error, ERROR_GEN_FAILURE);
-  EXPECT_EQ(ReadDriverTransferBlock(unknown.data()).UsbdStatus, SIM_USBD_STATUS_STALL);
+  EXPECT_EQ(ReadDriverTransferBlock(unknown.data()).UsbdStatus, USBD_STATUS_STALL_PID);
+}
+
+TEST(SimDriver, TheDriverKeepsEndpointHaltAndAnswersStandardRequests) {
+  SimDriverPort port(Options("rate=unlimited"));
+  DriverHandle handle = OpenFirst(port);
+  uint32_t bytes = 0, error = 0;
+  auto control = [&](std::vector<uint8_t> block) {
+    const bool ok = port.IoControl(handle, IOCTL_EP0_TRANSFER, block.data(), block.size(),
+                                   block.data(), block.size(), &bytes, nullptr, &error);
+    return std::pair{ok, block};
+  };
+  auto haltBit = [&] {
+    auto [ok, block] = control(ControlBlock(0x82, 0, 0, 2, 0x81));  // GET_STATUS(endpoint)
+    EXPECT_TRUE(ok);
+    return block[38];
+  };
+  auto read = [&] {
+    uint8_t request[DRIVER_TRANSFER_BLOCK_SIZE];
+    DriverTransferBlock header;
+    header.EndpointAddress = 0x81;
+    WriteDriverTransferBlock(header, request);
+    uint8_t data[8];
+    port.IoControl(handle, IOCTL_DIRECT_TRANSFER, request, sizeof request, data, 0, &bytes, nullptr,
+                   &error);
+    return ReadDriverTransferBlock(request).UsbdStatus;
+  };
+  EXPECT_EQ(haltBit(), 0);
+  EXPECT_EQ(read(), 0u);                                          // a zero-length read ends at once
+  EXPECT_TRUE(control(ControlBlock(0x02, 3, 0, 0, 0x81)).first);  // SET_FEATURE(HALT)
+  EXPECT_EQ(haltBit(), 1);
+  EXPECT_EQ(read(), USBD_STATUS_STALL_PID);
+  uint8_t address = 0x81;
+  ASSERT_TRUE(port.IoControl(handle, IOCTL_RESET_ENDPOINT, &address, 1, nullptr, 0, &bytes, nullptr,
+                             &error));
+  EXPECT_EQ(haltBit(), 0);
+  EXPECT_EQ(read(), 0u);
+  // Halting an endpoint the plug does not have, or asking for a string it lacks, stalls.
+  EXPECT_FALSE(control(ControlBlock(0x02, 3, 0, 0, 0x85)).first);
+  EXPECT_FALSE(control(ControlBlock(0x80, 6, 0x0309, 64, 0x0409)).first);
+  auto [ok, serial] = control(ControlBlock(0x80, 6, 0x0303, 64, 0x0409));
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(bytes, DRIVER_TRANSFER_BLOCK_SIZE + 2 + 2 * 7);  // "SIM0001"
 }
 
 TEST(SimDriver, DirectTransferWritesStatusesIntoTheInputBlock) {
@@ -127,8 +174,8 @@ TEST(SimDriver, DirectTransferWritesStatusesIntoTheInputBlock) {
   EXPECT_FALSE(direct(0x81, back));
   EXPECT_EQ(error, ERROR_IO_PENDING);
   EXPECT_FALSE(GetOverlappedResult(&io.record, &bytes, false, &error));
-  EXPECT_EQ(GetLe32(block + DTB_NTSTATUS_OFFSET), SIM_NTSTATUS_UNSUCCESSFUL);
-  EXPECT_EQ(GetLe32(block + DTB_USBDSTATUS_OFFSET), SIM_USBD_STATUS_CRC);
+  EXPECT_EQ(GetLe32(block + DTB_NTSTATUS_OFFSET), NTSTATUS_UNSUCCESSFUL);
+  EXPECT_EQ(GetLe32(block + DTB_USBDSTATUS_OFFSET), USBD_STATUS_CRC);
 }
 
 TEST(SimDriver, BufferedTransferReportsHeaderAndDataBytes) {

@@ -28,7 +28,7 @@ TEST(SimOptions, EveryKeyIsTaken) {
   // The fault counts are proven by their effects on a running plug; these are the rest.
   const SimOptions& o = r.Options;
   EXPECT_EQ(o.Plugs, 8u);
-  EXPECT_EQ(o.Speed, SIM_SPEED_HIGH);
+  EXPECT_EQ(o.Speed, SPEED_HIGH);
   EXPECT_EQ(o.SerialPrefix, "Bench-1");
   EXPECT_EQ(o.Firmware, 21);
   EXPECT_TRUE(o.Unlimited);
@@ -45,7 +45,7 @@ TEST(SimOptions, DefaultsAndValueForms) {
   SimOptionsResult r = ParseSimOptions("");
   ASSERT_TRUE(r.Ok);
   EXPECT_EQ(r.Options.Plugs, 1u);
-  EXPECT_EQ(r.Options.Speed, SIM_SPEED_SUPER);
+  EXPECT_EQ(r.Options.Speed, SPEED_SUPER);
   EXPECT_EQ(r.Options.Firmware, 23);
   EXPECT_TRUE(r.Options.HasFirmware);
   EXPECT_FALSE(r.Options.Unlimited);

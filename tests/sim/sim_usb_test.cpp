@@ -12,9 +12,9 @@
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "platform/win_error.h"
-#include "sim/plug_model.h"
+#include "protocol/plug_commands.h"
+#include "protocol/plug_ids.h"
 #include "sim_test_support.h"
-#include "usb/plug_ids.h"
 #include "usb/usb_device.h"
 
 namespace {
@@ -35,7 +35,7 @@ UsbEndpoint* FindEndpoint(UsbDevice& device, uint8_t address) {
   return nullptr;
 }
 
-bool PlugCommand(UsbDevice& device, uint16_t command, bool in, void* data, int32_t length) {
+bool VendorRequest(UsbDevice& device, uint16_t command, bool in, void* data, int32_t length) {
   UsbControlEndpoint* control = device.ControlEndpoint;
   control->Recipient = 0;
   control->RequestType = 2;
@@ -50,7 +50,7 @@ bool PlugCommand(UsbDevice& device, uint16_t command, bool in, void* data, int32
 void Reconfigure(Plug& plug, const std::vector<uint8_t>& block) {
   const size_t before = plug.recorder.Snapshot().size();
   std::vector<uint8_t> copy = block;
-  ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_CONFIG, false, copy.data(), 14));
+  ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_CONFIG, false, copy.data(), 14));
   // Handle removal, interface removal, arrival.
   EXPECT_EQ(plug.recorder.WaitFor(before + 3).size(), before + 3);
   EXPECT_TRUE(plug.device.Open(0));
@@ -95,7 +95,7 @@ TEST(SimUsb, DescriptorsAndSpeedCodeAtEachSpeed) {
     ASSERT_NE(display, nullptr);
     EXPECT_EQ(display->bmAttributes, 2);
     uint8_t code[4] = {};
-    ASSERT_TRUE(PlugCommand(device, PLUG_CMD_SPEED, true, code, 4));
+    ASSERT_TRUE(VendorRequest(device, PLUG_CMD_SPEED, true, code, 4));
     EXPECT_EQ(GetLe32(code), c.SpeedCode);
   }
 }
@@ -104,7 +104,7 @@ TEST(SimUsb, InformationStringShowsTheFirmwareVersionWhenThereIsOne) {
   for (auto [options, hasFirmware] : {std::pair{"firmware=21", true}, {"firmware=none", false}}) {
     Plug plug(options);
     char info[32] = {};
-    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_INFO, true, info, 31));
+    ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_INFO, true, info, 31));
     const std::string text = info;
     EXPECT_EQ(text.find("FW Version") != std::string::npos, hasFirmware) << text;
     EXPECT_EQ(text.find("FW Version V2.1 HW Version") != std::string::npos, hasFirmware) << text;
@@ -118,7 +118,7 @@ TEST(SimUsb, ConfigurationMakesThePlugLeaveAndReturnWithTheNewLayout) {
   ASSERT_NE(device.DeviceHandle, INVALID_DRIVER_HANDLE);
   const DriverHandle oldHandle = device.DeviceHandle;
   std::vector<uint8_t> block = kBulkReadSuper;
-  ASSERT_TRUE(PlugCommand(device, PLUG_CMD_CONFIG, false, block.data(), 14));
+  ASSERT_TRUE(VendorRequest(device, PLUG_CMD_CONFIG, false, block.data(), 14));
   auto left = plug.recorder.WaitFor(2);
   ASSERT_GE(left.size(), 2u);
   EXPECT_EQ(left[0].Event, DBT_DEVICEREMOVECOMPLETE);
@@ -184,7 +184,7 @@ TEST(SimUsb, IsochronousLayoutsAndPacketResults) {
       // Before the benchmark starts the plug has nothing to send: empty packets.
       ASSERT_TRUE(iso->TransferSync(buffer.data(), length = 3 * 49152, packets));
       for (int i = 0; i < 3; ++i) EXPECT_EQ(packets[i].Length, 0u);
-      ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_BENCH_START, false, nullptr, 0));
+      ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_BENCH_START, false, nullptr, 0));
       ASSERT_TRUE(iso->TransferSync(buffer.data(), length = 3 * 49152, packets));
       EXPECT_EQ(length, 3 * 49152);
       for (int i = 0; i < 3; ++i) {
@@ -263,7 +263,7 @@ TEST(SimUsb, BenchmarkStreamsWith64TransfersInFlight) {
     Plug plug(options);
     Reconfigure(plug, kBulkReadSuper);
     ASSERT_NE(plug.device.BulkInEndpoint, nullptr);
-    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_BENCH_START, false, nullptr, 0));
+    ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_BENCH_START, false, nullptr, 0));
     Stream(plug.device.BulkInEndpoint, 2);
     EXPECT_EQ(plug.sim.port->PendingRequests(0), 0u);
   }
@@ -285,11 +285,11 @@ TEST(SimUsb, SinkTakesDataOnlyWhileTheBenchmarkRuns) {
   PendingIo io;
   auto* context = out->SubmitTransfer(data.data(), 65536, &io.record);
   EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);  // the plug naks until started
-  ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_BENCH_START, false, nullptr, 0));
+  ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_BENCH_START, false, nullptr, 0));
   EXPECT_TRUE(io.Done());
   EXPECT_TRUE(out->CompleteTransfer(data.data(), length, &io.record, context));
   EXPECT_EQ(length, 65536);
-  ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_BENCH_END, false, nullptr, 0));
+  ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_BENCH_END, false, nullptr, 0));
   context = out->SubmitTransfer(data.data(), 65536, &io.record);
   EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);
   EXPECT_TRUE(out->AbortTransfers());
@@ -337,8 +337,8 @@ TEST(SimUsb, AbortCompletesEveryPendingRequest) {
     int32_t length = 1024;
     EXPECT_FALSE(
         in->CompleteTransfer(buffer.data() + i * 1024, length, &ios[i].record, contexts[i]));
-    EXPECT_EQ(in->NtStatus.load(), SIM_NTSTATUS_CANCELLED);
-    EXPECT_EQ(in->UsbdStatus.load(), SIM_USBD_STATUS_CANCELED);
+    EXPECT_EQ(in->NtStatus.load(), NTSTATUS_CANCELLED);
+    EXPECT_EQ(in->UsbdStatus.load(), USBD_STATUS_CANCELED);
   }
 }
 
@@ -388,9 +388,9 @@ TEST(SimUsb, LoopbackFaultsHitTheNthTransferOfTheirDirection) {
     for (int n = 0; n < c.Pairs; ++n) {
       SCOPED_TRACE(n);
       EXPECT_EQ(r[n].WriteOk, n != c.BadWrite);
-      EXPECT_EQ(r[n].WriteUsbd, n == c.BadWrite ? SIM_USBD_STATUS_CRC : 0u);
+      EXPECT_EQ(r[n].WriteUsbd, n == c.BadWrite ? USBD_STATUS_CRC : 0u);
       EXPECT_EQ(r[n].ReadOk, n != c.BadRead);
-      EXPECT_EQ(r[n].ReadUsbd, n == c.BadRead ? SIM_USBD_STATUS_CRC : 0u);
+      EXPECT_EQ(r[n].ReadUsbd, n == c.BadRead ? USBD_STATUS_CRC : 0u);
       if (n == c.BadRead) continue;
       EXPECT_EQ(r[n].ReadBytes, n == c.ShortRead ? 32768 : 65536);
       EXPECT_EQ(r[n].Mismatches, n == c.Corrupt ? 5 : 0);
@@ -409,7 +409,7 @@ TEST(SimUsb, TimeoutsNeedAnAbortAndStallsNeedAReset) {
     ASSERT_TRUE(plug.device.BulkOutEndpoint->TransferSync(data.data(), length));
     EXPECT_TRUE(in->TransferSync(back.data(), length = 1024));
     EXPECT_FALSE(in->TransferSync(back.data(), length = 1024));  // never answered, so aborted
-    EXPECT_EQ(in->NtStatus.load(), SIM_NTSTATUS_CANCELLED);
+    EXPECT_EQ(in->NtStatus.load(), NTSTATUS_CANCELLED);
     EXPECT_EQ(plug.sim.port->PendingRequests(0), 0u);
     EXPECT_TRUE(in->TransferSync(back.data(), length = 1024));
     EXPECT_EQ(back[0], 1);  // the timed-out read took nothing
@@ -421,7 +421,7 @@ TEST(SimUsb, TimeoutsNeedAnAbortAndStallsNeedAReset) {
   EXPECT_TRUE(read());
   EXPECT_TRUE(read());
   EXPECT_FALSE(read());  // the 3rd halts the endpoint
-  EXPECT_EQ(in->UsbdStatus.load(), SIM_USBD_STATUS_STALL);
+  EXPECT_EQ(in->UsbdStatus.load(), USBD_STATUS_STALL_PID);
   EXPECT_FALSE(read());  // still halted
   EXPECT_TRUE(in->ResetEndpoint());
   EXPECT_TRUE(read());
@@ -431,18 +431,18 @@ TEST(SimUsb, BusErrorCountersFollowMaskAndStartStop) {
   uint8_t report[16];
   auto readReport = [&](UsbDevice& device) {
     std::memset(report, 0xEE, sizeof report);
-    EXPECT_TRUE(PlugCommand(device, PLUG_CMD_ERROR_COUNTERS, true, report, 16));
+    EXPECT_TRUE(VendorRequest(device, PLUG_CMD_ERROR_COUNTERS, true, report, 16));
   };
   {
     Plug plug("phy-errors=3,link-errors=2,phy-flags=0x3,link-flags=0x11");
     readReport(plug.device);  // firmware 2.3 counts only after the start command
     EXPECT_EQ(GetLe32(report), 0u);
     EXPECT_EQ(GetLe32(report + 8), 0u);
-    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_PREPARE_COUNTERS, false, nullptr, 0));
+    ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_PREPARE_COUNTERS, false, nullptr, 0));
     uint8_t mask[4];
     PutLe32(mask, 0x0010'01FE);  // physical kinds 1-8, link kind 4 only
-    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_ERROR_MASK, false, mask, 4));
-    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_START_COUNTING, false, nullptr, 0));
+    ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_ERROR_MASK, false, mask, 4));
+    ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_START_COUNTING, false, nullptr, 0));
     for (int i = 0; i < 2; ++i) {  // counts per read, since the previous one
       readReport(plug.device);
       EXPECT_EQ(GetLe32(report), 3u);
@@ -450,14 +450,14 @@ TEST(SimUsb, BusErrorCountersFollowMaskAndStartStop) {
       EXPECT_EQ(GetLe32(report + 8), 0x2u);
       EXPECT_EQ(GetLe32(report + 12), 0x10u);
     }
-    ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_END_MONITORING, false, nullptr, 0));
+    ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_END_MONITORING, false, nullptr, 0));
     readReport(plug.device);
     EXPECT_EQ(GetLe32(report + 4), 0u);
   }
   Plug old("firmware=22,phy-errors=1,phy-flags=0x3,link-flags=0x1");
   uint8_t shortMask[2];
   PutLe16(shortMask, 0x01FE);
-  ASSERT_TRUE(PlugCommand(old.device, PLUG_CMD_ERROR_MASK, false, shortMask, 2));
+  ASSERT_TRUE(VendorRequest(old.device, PLUG_CMD_ERROR_MASK, false, shortMask, 2));
   readReport(old.device);
   EXPECT_EQ(GetLe32(report), 1u);
   EXPECT_EQ(GetLe32(report + 8), 0x2u);
@@ -476,7 +476,7 @@ TEST(SimUsb, RemovedPlugFailsPendingRequestsAndStaysAway) {
   EXPECT_TRUE(io.Done());
   int32_t length = 1024;
   EXPECT_FALSE(in->CompleteTransfer(buffer.data(), length, &io.record, context));
-  EXPECT_EQ(in->NtStatus.load(), SIM_NTSTATUS_DEVICE_GONE);
+  EXPECT_EQ(in->NtStatus.load(), NTSTATUS_DEVICE_NOT_CONNECTED);
   EXPECT_FALSE(in->TransferSync(buffer.data(), length = 1024));
   EXPECT_EQ(in->LastWinError.load(), ERROR_DEVICE_NOT_CONNECTED);
   EXPECT_EQ(plug.device.CountDevices(), 0);
@@ -486,7 +486,7 @@ TEST(SimUsb, RemovedPlugFailsPendingRequestsAndStaysAway) {
 TEST(SimUsb, NoReturnKeepsThePlugAwayAfterAConfiguration) {
   Plug plug("reenum-ms=1,no-return");
   std::vector<uint8_t> block = kBulkReadSuper;
-  ASSERT_TRUE(PlugCommand(plug.device, PLUG_CMD_CONFIG, false, block.data(), 14));
+  ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_CONFIG, false, block.data(), 14));
   ASSERT_EQ(plug.recorder.WaitFor(2).size(), 2u);
   // Long past the re-enumeration time the plug is still gone and said nothing more.
   Sleep(50);
@@ -531,8 +531,8 @@ TEST(SimUsb, MonitorReadsTheDisplayWhileAnEngineMovesData) {
     ASSERT_TRUE(other.Open(0));  // a second handle on the same plug
     while (!done.load()) {
       char info[32] = {};
-      PlugCommand(other, PLUG_CMD_INFO, true, info, 31);
-      PlugCommand(other, PLUG_CMD_LED_STEP1, false, nullptr, 0);
+      VendorRequest(other, PLUG_CMD_INFO, true, info, 31);
+      VendorRequest(other, PLUG_CMD_LED_STEP1, false, nullptr, 0);
     }
   });
   auto pairs = LoopbackPairs(plug.device, 200);

@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "platform/driver_port.h"
-#include "usb/driver_requests.h"
+#include "protocol/driver_requests.h"
 
 class FakePort : public DriverPort {
  public:

@@ -6,9 +6,9 @@
 
 #include "platform/message_box.h"
 #include "platform/win_error.h"
+#include "protocol/plug_ids.h"
 #include "usb/descriptor_sets.h"
 #include "usb/fake_port.h"
-#include "usb/plug_ids.h"
 
 namespace {
 using namespace TestDescriptors;

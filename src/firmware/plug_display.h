@@ -4,22 +4,24 @@
 #include <cstdint>
 #include <string>
 
-constexpr int PLUG_DISPLAY_WIDTH = 128;
-constexpr int PLUG_DISPLAY_HEIGHT = 64;
+#include "protocol/config_block.h"
+#include "protocol/plug_commands.h"
+#include "protocol/speed_codes.h"
 
 struct PlugDisplayState {
   std::string Serial;
   std::string Firmware;  // "2.3", or empty when the plug has none
+  std::string Hardware = "1.0";
   double Volts = 5.0;
   double Amps = 0.2;
-  uint8_t DataFlow = 0;      // 0 loopback, 1 sending, 2 receiving, 3 both
-  uint8_t EndpointType = 2;  // 1 isochronous, 2 bulk
-  uint8_t Speed = 3;         // 1 full, 2 high, 3 SuperSpeed
-  bool Active = false;       // data moved recently
+  uint8_t DataFlow = FLOW_LOOPBACK;
+  uint8_t EndpointType = USB_TRANSFER_BULK;
+  uint8_t Speed = SPEED_SUPER;
+  bool Active = false;  // data moved recently
   bool Leds[3] = {false, false, false};
 };
 
-void DrawPlugDisplay(const PlugDisplayState& state, uint8_t* image);  // 1024 bytes
+void DrawPlugDisplay(const PlugDisplayState& state, uint8_t* image);  // PLUG_DISPLAY_BYTES
 
 // Pixel helpers, exposed for tests that read the picture back.
 bool DisplayPixel(const uint8_t* image, int x, int y);

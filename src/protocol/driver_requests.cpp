@@ -1,4 +1,4 @@
-#include "usb/driver_requests.h"
+#include "protocol/driver_requests.h"
 
 void WriteDriverTransferBlock(const DriverTransferBlock& b, uint8_t* d) {
   d[0] = b.bmRequestType;
@@ -41,7 +41,9 @@ void WriteIsoPacketResult(const IsoPacketResult& r, uint8_t* d) {
   PutLe32(d + 4, r.Length);
 }
 
-IsoPacketResult ReadIsoPacketResult(const uint8_t* s) { return {GetLe32(s), GetLe32(s + 4)}; }
+IsoPacketResult ReadIsoPacketResult(const uint8_t* s) {
+  return {GetLe32(s), GetLe32(s + 4)};
+}
 
 void WriteTransferSizeBlock(uint8_t endpointAddress, uint32_t size, uint8_t* d) {
   d[0] = endpointAddress;

@@ -6,36 +6,40 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/byte_order.h"
+#include "protocol/speed_codes.h"  // the answers of IOCTL_GET_SPEED
+
 constexpr uint32_t DriverIoctl(uint32_t function, uint32_t method) {
   return (0x22u << 16) | (function << 2) | method;
 }
 
-constexpr uint32_t IOCTL_GET_DRIVER_REVISION = DriverIoctl(0, 0);      // 0x220000
-constexpr uint32_t IOCTL_GET_USBDI_REVISION = DriverIoctl(1, 0);       // 0x220004
-constexpr uint32_t IOCTL_GET_ALT_SETTING = DriverIoctl(2, 0);          // 0x220008
-constexpr uint32_t IOCTL_GET_BUS_ADDRESS = DriverIoctl(4, 0);          // 0x220010
-constexpr uint32_t IOCTL_EP0_TRANSFER = DriverIoctl(8, 0);             // 0x220020
-constexpr uint32_t IOCTL_BUFFERED_TRANSFER = DriverIoctl(9, 0);        // 0x220024
-constexpr uint32_t IOCTL_RESTART_DEVICE = DriverIoctl(10, 0);          // 0x220028
-constexpr uint32_t IOCTL_RESET_ENDPOINT = DriverIoctl(11, 0);          // 0x22002C
-constexpr uint32_t IOCTL_SET_TRANSFER_SIZE = DriverIoctl(14, 0);       // 0x220038
-constexpr uint32_t IOCTL_GET_DEVICE_NAME = DriverIoctl(15, 0);         // 0x22003C
-constexpr uint32_t IOCTL_GET_FRIENDLY_NAME = DriverIoctl(16, 0);       // 0x220040
-constexpr uint32_t IOCTL_ABORT_ENDPOINT = DriverIoctl(17, 0);          // 0x220044
-constexpr uint32_t IOCTL_DIRECT_TRANSFER = DriverIoctl(18, 3);         // 0x22004B
-constexpr uint32_t IOCTL_GET_SPEED = DriverIoctl(19, 0);               // 0x22004C
-
-// Speed answers of IOCTL_GET_SPEED.
-constexpr uint32_t DRIVER_SPEED_HIGH = 2;
-constexpr uint32_t DRIVER_SPEED_SUPER = 4;
+constexpr uint32_t IOCTL_GET_DRIVER_REVISION = DriverIoctl(0, 0);  // 0x220000
+constexpr uint32_t IOCTL_GET_USBDI_REVISION = DriverIoctl(1, 0);   // 0x220004
+constexpr uint32_t IOCTL_GET_ALT_SETTING = DriverIoctl(2, 0);      // 0x220008
+constexpr uint32_t IOCTL_GET_BUS_ADDRESS = DriverIoctl(4, 0);      // 0x220010
+constexpr uint32_t IOCTL_EP0_TRANSFER = DriverIoctl(8, 0);         // 0x220020
+constexpr uint32_t IOCTL_BUFFERED_TRANSFER = DriverIoctl(9, 0);    // 0x220024
+constexpr uint32_t IOCTL_RESTART_DEVICE = DriverIoctl(10, 0);      // 0x220028
+constexpr uint32_t IOCTL_RESET_ENDPOINT = DriverIoctl(11, 0);      // 0x22002C
+constexpr uint32_t IOCTL_SET_TRANSFER_SIZE = DriverIoctl(14, 0);   // 0x220038
+constexpr uint32_t IOCTL_GET_DEVICE_NAME = DriverIoctl(15, 0);     // 0x22003C
+constexpr uint32_t IOCTL_GET_FRIENDLY_NAME = DriverIoctl(16, 0);   // 0x220040
+constexpr uint32_t IOCTL_ABORT_ENDPOINT = DriverIoctl(17, 0);      // 0x220044
+constexpr uint32_t IOCTL_DIRECT_TRANSFER = DriverIoctl(18, 3);     // 0x22004B
+constexpr uint32_t IOCTL_GET_SPEED = DriverIoctl(19, 0);           // 0x22004C
 
 constexpr size_t DRIVER_TRANSFER_BLOCK_SIZE = 38;
 constexpr size_t ISO_PACKET_RESULT_SIZE = 8;
 constexpr size_t TRANSFER_SIZE_BLOCK_SIZE = 5;
 
 // Field offsets inside the serialised block.
+constexpr size_t DTB_ENDPOINT_ADDRESS_OFFSET = 13;
 constexpr size_t DTB_NTSTATUS_OFFSET = 14;
 constexpr size_t DTB_USBDSTATUS_OFFSET = 18;
+constexpr size_t DTB_PACKET_RECORD_OFFSET_OFFSET = 22;
+constexpr size_t DTB_PACKET_RECORD_LENGTH_OFFSET = 26;
+constexpr size_t DTB_BUFFER_OFFSET_OFFSET = 30;
+constexpr size_t DTB_BUFFER_LENGTH_OFFSET = 34;
 
 struct DriverTransferBlock {
   uint8_t bmRequestType = 0;
@@ -69,19 +73,3 @@ IsoPacketResult ReadIsoPacketResult(const uint8_t* src);
 
 void WriteTransferSizeBlock(uint8_t endpointAddress, uint32_t size, uint8_t* dst);
 void ReadTransferSizeBlock(const uint8_t* src, uint8_t* endpointAddress, uint32_t* size);
-
-// Little-endian helpers for the fields a backend writes back in place.
-inline uint16_t GetLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t GetLe32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline void PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void PutLe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}

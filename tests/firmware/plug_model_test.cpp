@@ -1,16 +1,17 @@
-#include "sim/plug_model.h"
+#include "firmware/plug_model.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <utility>
 #include <vector>
 
-#include "sim/plug_display.h"
+#include "firmware/device_descriptors.h"
+#include "firmware/plug_display.h"
+#include "protocol/plug_commands.h"
 
 namespace {
 
-PlugIdentity Identity(uint8_t speed = SIM_SPEED_SUPER) {
+PlugIdentity Identity(uint8_t speed = SPEED_SUPER) {
   PlugIdentity id;
   id.Serial = "T0001";
   id.PortSpeed = speed;
@@ -58,8 +59,9 @@ TEST(PlugModel, UnknownRequestsStallAndWrongEndpointsStall) {
   EXPECT_TRUE(Vendor(model, false, PLUG_CMD_INFO, data, 0).Stalled);  // IN command sent OUT
   SetupPacket classRequest{0xA1, 1, 0, 0, 4};
   EXPECT_TRUE(model.HandleSetup(classRequest, data).Stalled);
-  SetupPacket noSuchString{0x80, 6, 0x0309, 0x0409, 64};
-  EXPECT_TRUE(model.HandleSetup(noSuchString, data).Stalled);
+  // Standard requests are the transport's to answer, not the firmware's.
+  SetupPacket deviceDescriptor{0x80, 6, 0x0100, 0, 18};
+  EXPECT_TRUE(model.HandleSetup(deviceDescriptor, data).Stalled);
   EXPECT_EQ(model.ReadEndpoint(0x82, data, 64).Status, EndpointStatus::Stall);
   EXPECT_EQ(model.WriteEndpoint(0x81, data, 64, true).Status, EndpointStatus::Stall);
 }
@@ -78,44 +80,49 @@ TEST(PlugModel, ConfigurationTakesEffectOnlyAfterReturningToTheBus) {
   EXPECT_EQ(model.Config().DataFlow, 1);
   ASSERT_EQ(model.Endpoints().size(), 2u);
   EXPECT_EQ(model.Endpoints()[1].bEndpointAddress, PLUG_DISPLAY_ENDPOINT);
-  // Refused blocks: IN endpoint 7 belongs to the display; burst 0; unknown flow.
-  for (auto [at, value] : {std::pair{2, 7}, {4, 0}, {0, 4}}) {
-    uint8_t bad[14];
-    std::memcpy(bad, block, 14);
-    bad[at] = static_cast<uint8_t>(value);
-    PlugConfig ignored;
-    EXPECT_FALSE(DecodePlugConfig(bad, &ignored)) << at;
-  }
+  // A block the plug cannot follow stalls and leaves the layout alone.
   EXPECT_TRUE(Vendor(model, false, PLUG_CMD_CONFIG, block, 13).Stalled);
+  block[2] = 7;  // IN 7 is the display's
+  EXPECT_TRUE(Vendor(model, false, PLUG_CMD_CONFIG, block, 14).Stalled);
+  EXPECT_FALSE(model.ReenumerationRequested());
 }
 
 TEST(PlugModel, ConnectionTypeOfTheBlockLowersTheSpeedButNeverRaisesIt) {
-  PlugModel model(Identity(SIM_SPEED_HIGH));
+  PlugModel model(Identity(SPEED_HIGH));
   uint8_t block[14] = {0, 2, 1, 1, 1, 1, 0, 1, 0, 4, 0x03, 64, 0, 4};
   ASSERT_FALSE(Vendor(model, false, PLUG_CMD_CONFIG, block, 14).Stalled);
   model.ReturnToBus();
-  EXPECT_EQ(model.Speed(), SIM_SPEED_HIGH);
-  block[10] = SIM_SPEED_FULL;
+  EXPECT_EQ(model.Speed(), SPEED_HIGH);
+  block[10] = SPEED_FULL;
   ASSERT_FALSE(Vendor(model, false, PLUG_CMD_CONFIG, block, 14).Stalled);
   model.ReturnToBus();
-  EXPECT_EQ(model.Speed(), SIM_SPEED_FULL);
-  EXPECT_EQ(model.DeviceDescriptor()[7], 64);  // bMaxPacketSize0
-  EXPECT_TRUE(model.BosSet().empty());
+  EXPECT_EQ(model.Speed(), SPEED_FULL);
+  EXPECT_EQ(BuildDeviceDescriptor(model.Identity(), model.Speed())[7], 64);  // bMaxPacketSize0
+  EXPECT_TRUE(BuildBos(model.Identity(), model.Speed()).empty());
 }
 
-TEST(PlugModel, DisplayShowsTitleAndLedActivity) {
-  PlugModel model(Identity());
-  uint8_t before[PLUG_DISPLAY_BYTES], after[PLUG_DISPLAY_BYTES];
-  ASSERT_EQ(model.ReadEndpoint(PLUG_DISPLAY_ENDPOINT, before, 1024).Bytes, 1024u);
-  EXPECT_TRUE(DisplayPixel(before, 0, 0));    // the title bar is lit
-  EXPECT_FALSE(DisplayPixel(before, 0, 63));  // the bottom-left corner is dark
-  // LED boxes are empty until a flash command.
-  EXPECT_FALSE(DisplayPixel(before, 18 + 2 + 10, 57));
+TEST(PlugModel, DisplayShowsTitleAndLedsForAsLongAsTheClockSays) {
+  uint64_t nowMs = 1000;
+  PlugModel model(Identity(), [&nowMs] { return nowMs; });
+  uint8_t image[PLUG_DISPLAY_BYTES];
+  auto show = [&] {
+    EXPECT_EQ(model.ReadEndpoint(PLUG_DISPLAY_ENDPOINT, image, sizeof image).Bytes,
+              PLUG_DISPLAY_BYTES);
+  };
+  // The inside of the first two LED boxes.
+  auto led = [&](int i) { return DisplayPixel(image, 18 + 2 + 10 * i, 57); };
+  show();
+  EXPECT_TRUE(DisplayPixel(image, 0, 0));    // the title bar is lit
+  EXPECT_FALSE(DisplayPixel(image, 0, 63));  // the bottom-left corner is dark
+  EXPECT_FALSE(led(0) || led(1));            // empty until a flash command
   uint8_t none[1];
   ASSERT_FALSE(Vendor(model, false, PLUG_CMD_LED_STEP2, none, 0).Stalled);
-  model.ReadEndpoint(PLUG_DISPLAY_ENDPOINT, after, 1024);
-  EXPECT_TRUE(DisplayPixel(after, 18 + 2, 57));
-  EXPECT_TRUE(DisplayPixel(after, 18 + 2 + 10, 57));
+  nowMs += 2499;
+  show();
+  EXPECT_TRUE(led(0) && led(1));
+  nowMs += 1;  // a flash step shows for 2.5 s
+  show();
+  EXPECT_FALSE(led(0) || led(1));
 }
 
 TEST(PlugDisplay, TextLandsWhereItIsDrawn) {

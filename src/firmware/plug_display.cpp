@@ -1,4 +1,4 @@
-#include "sim/plug_display.h"
+#include "firmware/plug_display.h"
 
 #include <cstdio>
 #include <cstring>
@@ -55,11 +55,11 @@ void FrameRect(uint8_t* image, int x, int y, int w, int h) {
 
 const char* FlowText(uint8_t flow) {
   switch (flow) {
-    case 0:
+    case FLOW_LOOPBACK:
       return "LOOPBACK";
-    case 1:
+    case FLOW_PLUG_SENDS:
       return "BENCH IN";
-    case 2:
+    case FLOW_PLUG_RECEIVES:
       return "BENCH OUT";
     default:
       return "BENCH IN+OUT";
@@ -68,9 +68,9 @@ const char* FlowText(uint8_t flow) {
 
 const char* SpeedText(uint8_t speed) {
   switch (speed) {
-    case 3:
+    case SPEED_SUPER:
       return "SUPERSPEED 5G";
-    case 2:
+    case SPEED_HIGH:
       return "HIGHSPEED 480M";
     default:
       return "FULLSPEED 12M";
@@ -100,7 +100,7 @@ void DrawDisplayText(uint8_t* image, int x, int y, const std::string& text, int 
 }
 
 void DrawPlugDisplay(const PlugDisplayState& state, uint8_t* image) {
-  std::memset(image, 0, PLUG_DISPLAY_WIDTH * PLUG_DISPLAY_HEIGHT / 8);
+  std::memset(image, 0, PLUG_DISPLAY_BYTES);
   // Title bar, dark text on white, with an activity dot at its right end.
   FillRect(image, 0, 0, PLUG_DISPLAY_WIDTH, 12, true);
   DrawDisplayText(image, 2, 1, "USB3 LOOPBACK", 2, false);
@@ -111,11 +111,13 @@ void DrawPlugDisplay(const PlugDisplayState& state, uint8_t* image) {
   std::snprintf(line, sizeof line, "VBUS %.2fV %.2fA", state.Volts, state.Amps);
   DrawDisplayText(image, 2, 22, line, 1, true);
   std::snprintf(line, sizeof line, "MODE %s %s", FlowText(state.DataFlow),
-                state.EndpointType == 1 && state.DataFlow != 0 ? "ISO" : "BULK");
+                state.EndpointType == USB_TRANSFER_ISOCHRONOUS && state.DataFlow != FLOW_LOOPBACK
+                    ? "ISO"
+                    : "BULK");
   DrawDisplayText(image, 2, 29, line, 1, true);
   DrawDisplayText(image, 2, 36, SpeedText(state.Speed), 1, true);
   std::string versions = state.Firmware.empty() ? "FW -" : "FW " + state.Firmware;
-  DrawDisplayText(image, 2, 43, versions + "  HW 1.0", 1, true);
+  DrawDisplayText(image, 2, 43, versions + "  HW " + state.Hardware, 1, true);
 
   DrawDisplayText(image, 2, 55, "LED", 1, true);
   for (int i = 0; i < 3; ++i) {

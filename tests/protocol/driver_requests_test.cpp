@@ -1,4 +1,4 @@
-#include "usb/driver_requests.h"
+#include "protocol/driver_requests.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Identity of the loopback plug on the bus: the one place that names it, shared by
-// the program (discovery, path prefix) and the simulated plug.
+// the program (discovery, path prefix), the plug's firmware model and its transports.
 #pragma once
 #include <cstdint>
 
