@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engines/configuration.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 
 TestStatsRecord TestStats;
@@ -31,6 +32,11 @@ void ResetTestStats() {
   TestStats.DurationLimitMinutes = 0.0f;
   TestStats.RunStartTime = 0;
   TestStats.ElapsedSeconds = 0;
+}
+
+int64_t CounterFrequency() {
+  const int64_t stored = TestStats.CounterFrequency;
+  return stored > 0 ? stored : QueryPerformanceFrequency();
 }
 
 double TicksToMicroseconds(int64_t ticks, int64_t frequency) {
