@@ -151,6 +151,17 @@ TEST_F(Loopback, WriteFailuresAreCountedAndTheRunGoesOn) {
   EXPECT_EQ(CountStartingWith("- "), 0);
 }
 
+TEST_F(Loopback, LoopsThatNeverSucceedOfferNoRate) {
+  OpenPlug("rate=unlimited,write-error-every=1");
+  RunExactly(3);
+  EXPECT_THAT(ResultLines(LogCategory::Error),
+              ElementsAre("RESULTS:", HasSubstr("Test Start time: "), "Duration: 000h 00m 00s",
+                          "Maximum Data Rate: 0.0 Mb/s (0.0 MB/s)",
+                          "Average Rate: 0.0 Mb/s (0.0 MB/s)", "3 operations.", "3 error(s).",
+                          "3 write error(s). 0 read error(s). 0 verification error(s).",
+                          "0 physical layer error(s). ", "0 link layer error(s). "));
+}
+
 // After a failed or short read the simulated plug keeps the unread data in its
 // loopback buffer, so every later full write times out (a known defect of the
 // simulation, fixed on its own branch). True when a write after the fault is taken.
