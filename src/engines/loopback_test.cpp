@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
@@ -119,13 +120,21 @@ void CountFailure(std::atomic<int32_t>& directionErrors) {
   ++directionErrors;
 }
 
-std::u16string LoopLabel(uint32_t loop) {
-  return Format16("Loop %lu", static_cast<unsigned long>(loop));
-}
-
-std::u16string LoopRangeLabel(uint32_t loop) {
-  return Format16("Loop %lu - %lu", static_cast<unsigned long>(loop - 9),
-                  static_cast<unsigned long>(loop));
+// The loop lines come at the loop rate, one per loop in verbose mode: formatted on the
+// stack. rate < 0: the line has no rate.
+void AddLoopLine(uint32_t loop, bool range, const char* what, double rate) {
+  char text[160];
+  const unsigned long last = loop;
+  int n = range ? std::snprintf(text, sizeof text, "Loop %lu - %lu, %s", last - 9, last, what)
+                : std::snprintf(text, sizeof text, "Loop %lu, %s", last, what);
+  if (rate >= 0.0 && n > 0 && static_cast<size_t>(n) < sizeof text) {
+    FormatRate(text + n, sizeof text - static_cast<size_t>(n), rate);
+  }
+  char16_t wide[sizeof text];
+  size_t i = 0;
+  for (; i + 1 < sizeof text && text[i] != 0; ++i) wide[i] = static_cast<unsigned char>(text[i]);
+  wide[i] = 0;
+  LogEvent(wide, LogCategory::Loopback);
 }
 
 void Throttle(uint32_t loop) {
@@ -287,17 +296,17 @@ void LoopbackTestThread(ui::Window* mainWindow) {
     totalUs += elapsedUs;
 
     if (TestConfig.VerboseLogging) {
-      AddLine(failed ? LoopLabel(loop) + u", Failed"
-                     : FormatRateLine(LoopLabel(loop) + u", Speed ", rate),
-              LogCategory::Loopback);
+      if (failed) {
+        AddLoopLine(loop, false, "Failed", -1.0);
+      } else {
+        AddLoopLine(loop, false, "Speed ", rate);
+      }
     } else {
       tenLoopSum += rate;
       if (failed) {
-        AddLine((loop < 10 ? LoopLabel(loop) : LoopRangeLabel(loop)) + u", Failed",
-                LogCategory::Loopback);
+        AddLoopLine(loop, loop >= 10, "Failed", -1.0);
       } else if (loop % 10 == 0) {
-        AddLine(FormatRateLine(LoopRangeLabel(loop) + u", Avg Speed ", tenLoopSum / 10.0),
-                LogCategory::Loopback);
+        AddLoopLine(loop, true, "Avg Speed ", tenLoopSum / 10.0);
         tenLoopSum = 0.0;
       }
     }

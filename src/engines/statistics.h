@@ -63,6 +63,9 @@ constexpr double MegabytesPerSecond(double mbps) {
 
 // label + "%0.1f Mb/s (%0.1f MB/s)": the one shape every rate line takes.
 std::u16string FormatRateLine(std::u16string_view label, double mbps);
+// The same shape (without a label) into an 8-bit buffer, for lines written at the loop
+// rate without allocating; returns the characters written, as snprintf does.
+int FormatRate(char* out, size_t size, double mbps);
 
 // "Device: Plug-%d (<speed>)" by TestConfig's ConnectionType.
 void FormatDeviceLabel(std::u16string& destination, uint32_t deviceNumber);
