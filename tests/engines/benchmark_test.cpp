@@ -256,29 +256,45 @@ TEST_F(Benchmark, ShortReadsCountWholeAndFailedCompletionsNothing) {
 TEST_F(Benchmark, WorkerTimeoutsGiveTheErrorLinesInsteadOfRates) {
   const struct {
     uint32_t Mode;
+    const char* Direction;
     const char* Line;
     const char* Counts;
-  } cases[] = {{TestConfigRecord::ReadOnly, "Timeout reading benchmark data",
-                "0 write error(s). 1 read error(s)."},
-               {TestConfigRecord::WriteOnly, "Timeout writing benchmark data",
-                "1 write error(s). 0 read error(s)."}};
+  } cases[] = {{TestConfigRecord::ReadOnly, "Read", "Timeout reading benchmark data",
+                "0 write error(s). %d read error(s)."},
+               {TestConfigRecord::WriteOnly, "Write", "Timeout writing benchmark data",
+                "%d write error(s). 0 read error(s)."}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Line);
     Restart();
+    // The tenth transfer submitted never completes; after each refill one more block
+    // comes before the next hang.
     SetUpSmallBulk(c.Mode, "rate=unlimited,timeout-every=10");
+    // At this rate only a hung transfer is ever waited for.
+    EngineTiming.WorkerTransferWaitMs = 100;
     Start(BenchmarkControlThread);
-    ASSERT_TRUE(WaitUntil([] { return TestStats.PublishedErrorCount >= 1; }));
+    const std::string block = std::string(c.Direction) + " block ";
+    // Until the queue has been refilled and a whole block has come after the time-out.
+    ASSERT_TRUE(WaitUntil([&] {
+      const auto after = From(c.Line);
+      return std::any_of(after.begin(), after.end(),
+                         [&](const CapturedRecord& r) { return r.text.rfind(block, 0) == 0; });
+    }));
     StopAndWait();
-    // Stopped before a second time-out could come (the refill takes ten more).
-    ASSERT_EQ(TestStats.PublishedErrorCount, 1);
+    const int32_t timeouts = TestStats.PublishedErrorCount;
+    ASSERT_GE(timeouts, 1);
+    EXPECT_EQ(Count(c.Line), timeouts);
     EXPECT_EQ(From(c.Line).front().category, LogCategory::Error);
+    // The partial block was dropped: the one after the refill holds four transfers.
+    EXPECT_EQ(
+        c.Mode == TestConfigRecord::ReadOnly ? TestStats.ReadBlockBytes : TestStats.WriteBlockBytes,
+        4 * 65536);
     EXPECT_FALSE(Has("OVERALL BENCHMARK RESULT:"));
     EXPECT_EQ(CountStartingWith("Maximum"), 0);
     EXPECT_EQ(CountStartingWith("Average"), 0);
-    const auto ending = From("1 error(s).");
+    const auto ending = From(Format8("%d error(s).", timeouts));
     ASSERT_EQ(ending.size(), 2u);
     EXPECT_EQ(ending[0].category, LogCategory::Error);
-    EXPECT_EQ(ending[1].text, c.Counts);
+    EXPECT_EQ(ending[1].text, Format8(c.Counts, timeouts));
     EXPECT_EQ(ending[1].category, LogCategory::Error);
   }
 }
