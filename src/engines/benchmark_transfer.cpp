@@ -68,8 +68,9 @@ class TransferWorker {
         packets_(TestStats.PacketsPerTransfer),
         limit_(blockLimit),
         isochronous_(endpoint_ != nullptr && (endpoint_->bmAttributes & 3) == kIsochronous) {
-    if (depth_ > BENCHMARK_SLOTS) depth_ = BENCHMARK_SLOTS;
-    if (depth_ < 0) depth_ = 0;
+    // The controller keeps the depth at 1..64; a worker started without one still keeps
+    // a transfer in flight rather than waiting on an empty queue.
+    depth_ = std::clamp(depth_, 1, BENCHMARK_SLOTS);
   }
 
   void Run() {
