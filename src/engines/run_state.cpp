@@ -1,5 +1,7 @@
 #include "engines/run_state.h"
 
+#include "engines/statistics.h"
+
 std::atomic<bool> TestStopped{false};
 std::atomic<int32_t> RunningTestThreads{0};
 
@@ -19,6 +21,11 @@ std::u16string SharedText::Get() const {
 void SharedText::Clear() {
   std::lock_guard<std::mutex> guard(lock_);
   text_.clear();
+}
+
+void StopTest() {
+  TestStopped = true;
+  TestStats.RunStartTime = 0;
 }
 
 void ResetRunState() {

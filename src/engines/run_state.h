@@ -26,5 +26,9 @@ class SharedText {
 extern SharedText StatusText;   // e.g. "LOOPBACK test - Complete"
 extern SharedText DeviceLabel;  // "Device: Plug-%d (...)"
 
+// Ends the running test: sets TestStopped and clears the run's start time. The engine
+// notices the flag, writes its results and restores the idle controls itself.
+void StopTest();
+
 // Back to the state at start-up (tests).
 void ResetRunState();

@@ -1,8 +1,10 @@
 #include "engines/statistics.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "engines/configuration.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 
 TestStatsRecord TestStats;
@@ -33,6 +35,11 @@ void ResetTestStats() {
   TestStats.ElapsedSeconds = 0;
 }
 
+int64_t CounterFrequency() {
+  const int64_t stored = TestStats.CounterFrequency;
+  return stored > 0 ? stored : QueryPerformanceFrequency();
+}
+
 double TicksToMicroseconds(int64_t ticks, int64_t frequency) {
   return static_cast<double>(ticks) * 100000.0 / (static_cast<double>(frequency) / 10.0);
 }
@@ -42,9 +49,15 @@ double RateMbps(double bytes, double microseconds) {
   return bytes * 8.0 * MEGA_UNIT / (microseconds / 1000000.0);
 }
 
+int FormatRate(char* out, size_t size, double mbps) {
+  return std::snprintf(out, size, "%0.1f Mb/s (%0.1f MB/s)", mbps, MegabytesPerSecond(mbps));
+}
+
 std::u16string FormatRateLine(std::u16string_view label, double mbps) {
+  char rate[96];
+  FormatRate(rate, sizeof rate, mbps);
   std::u16string line(label);
-  line += Format16("%0.1f Mb/s (%0.1f MB/s)", mbps, MegabytesPerSecond(mbps));
+  line += Widen8(rate);
   return line;
 }
 

@@ -47,6 +47,10 @@ void ResetTestStats();
 // 2^-20: one Mb is 2^20 bits and one MB 2^20 bytes.
 constexpr double MEGA_UNIT = 9.5367431640625e-7;
 
+// TestStats' counter frequency, or the platform's when none was stored (the main
+// dialog's set-up stores it); never 0, so the tick conversions cannot divide by zero.
+int64_t CounterFrequency();
+
 // Performance-counter ticks to microseconds, written the way the figures were
 // always computed so that results stay comparable.
 double TicksToMicroseconds(int64_t ticks, int64_t frequency);
@@ -59,6 +63,9 @@ constexpr double MegabytesPerSecond(double mbps) {
 
 // label + "%0.1f Mb/s (%0.1f MB/s)": the one shape every rate line takes.
 std::u16string FormatRateLine(std::u16string_view label, double mbps);
+// The same shape (without a label) into an 8-bit buffer, for lines written at the loop
+// rate without allocating; returns the characters written, as snprintf does.
+int FormatRate(char* out, size_t size, double mbps);
 
 // "Device: Plug-%d (<speed>)" by TestConfig's ConnectionType.
 void FormatDeviceLabel(std::u16string& destination, uint32_t deviceNumber);

@@ -36,6 +36,11 @@ TEST_F(PatternTest, IncrementingAndConstantFillOnlyTheGivenLength) {
   FillTestPattern(kBlock, buffer.data());
   for (int32_t i = 0; i < kBlock; ++i) ASSERT_EQ(buffer[i], i % 256) << "at " << i;
   EXPECT_THAT(std::vector<uint8_t>(buffer.begin() + kBlock, buffer.end()), Each(0x77));
+  // A length that ends inside a 256-byte period.
+  std::vector<uint8_t> odd(700, 0x77);
+  FillTestPattern(600, odd.data());
+  for (int32_t i = 0; i < 600; ++i) ASSERT_EQ(odd[i], i % 256) << "at " << i;
+  EXPECT_THAT(std::vector<uint8_t>(odd.begin() + 600, odd.end()), Each(0x77));
 
   TestConfig.Pattern = 2;
   for (uint8_t value : {140, 0}) {

@@ -1,0 +1,7 @@
+#include "engines/engine_timing.h"
+
+EngineTimingRecord EngineTiming;
+
+void ResetEngineTiming() {
+  EngineTiming = EngineTimingRecord{};
+}
