@@ -21,7 +21,7 @@
 #include "platform/text.h"
 #include "platform/win_error.h"
 #include "plug/plug_selection.h"
-#include "usb/driver_requests.h"
+#include "protocol/driver_requests.h"
 #include "usb/usb_endpoint.h"
 #include "usb/usb_status.h"
 

@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 
-#include "engines/bus_error_report.h"
+#include "engines/bus_error_lines.h"
 #include "engines/configuration.h"
 #include "engines/engine_timing.h"
 #include "engines/log_at_end.h"
@@ -22,7 +22,8 @@
 #include "plug/plug_monitor.h"
 #include "plug/plug_requests.h"
 #include "plug/plug_selection.h"
-#include "usb/driver_requests.h"
+#include "protocol/bus_error_report.h"
+#include "protocol/driver_requests.h"
 #include "usb/usb_device.h"
 #include "usb/usb_endpoint.h"
 #include "usb/usb_status.h"
@@ -101,12 +102,12 @@ void PollBusErrors(BusErrorTotals& totals) {
     }
     return;
   }
-  const BusErrorReport report = ParseBusErrorReport(raw);
-  totals.Physical += report.PhysicalCount;
+  const BusErrorReport report = ReadBusErrorReport(raw);
+  totals.Physical += report.PhyCount;
   totals.Link += report.LinkCount;
   ReportGrowth(totals.Physical, totals.PhysicalReported,
                "%llu Physical Layer error(s) occurred.\n");
-  for (const char16_t* line : PhysicalLayerFlagLines(report.PhysicalFlags, FirmwareNumber)) {
+  for (const char16_t* line : PhysicalLayerFlagLines(report.PhyFlags, FirmwareNumber)) {
     LogEvent(line, LogCategory::Error);
   }
   ReportGrowth(totals.Link, totals.LinkReported, "%llu Link Layer error(s) occurred.\n");

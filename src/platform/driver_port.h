@@ -2,7 +2,7 @@
 // device: a simulated bus of loopback plugs, or real plugs through libusb. It keeps
 // the behaviour the USB classes rely on from the device set-up interface, from device
 // I/O control with overlapped completion, and from device notifications. Request
-// codes and block layouts belong to the program (usb/driver_requests.h), not here.
+// codes and block layouts belong to the program (protocol/driver_requests.h), not here.
 #pragma once
 #include <cstdint>
 #include <memory>

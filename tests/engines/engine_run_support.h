@@ -30,7 +30,7 @@
 #include "plug/plug_requests.h"
 #include "plug/plug_selection.h"
 #include "sim/sim_test_support.h"
-#include "usb/plug_ids.h"
+#include "protocol/plug_ids.h"
 #include "usb/usb_device.h"
 
 // Stands in for the window's device-change handling.

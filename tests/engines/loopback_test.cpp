@@ -11,8 +11,9 @@
 #include <sstream>
 
 #include "engine_run_support.h"
-#include "engines/bus_error_report.h"
+#include "engines/bus_error_lines.h"
 #include "platform/paths.h"
+#include "protocol/bus_error_report.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -117,7 +118,7 @@ TEST_F(Loopback, CleanRunPassesWithItsLoopLines) {
     // end of the run ended the plug's monitoring.
     uint8_t raw[16] = {};
     ASSERT_EQ(SendPlugRequest(PlugCommand::BusErrors, PLUG_REQUEST_IN, raw, 16), 1u);
-    EXPECT_EQ(ParseBusErrorReport(raw).PhysicalCount, 0u);
+    EXPECT_EQ(ReadBusErrorReport(raw).PhyCount, 0u);
   }
 }
 
@@ -304,10 +305,10 @@ TEST_F(Loopback, FailedOrVerboseLoopsPollEveryTime) {
   }
 }
 
-TEST(BusErrorReportTest, FlagLinesFollowTheBitsAndTheFirmware) {
+TEST(BusErrorLinesTest, FlagLinesFollowTheBitsAndTheFirmware) {
   const uint8_t raw[16] = {1, 0, 0, 0, 2, 0, 0, 0, 0x03, 0x02, 0, 0x80, 0x01, 0x80, 0x01, 0};
-  const BusErrorReport report = ParseBusErrorReport(raw);
-  EXPECT_EQ(report.PhysicalCount, 1u);
+  const BusErrorReport report = ReadBusErrorReport(raw);
+  EXPECT_EQ(report.PhyCount, 1u);
   EXPECT_EQ(report.LinkCount, 2u);
   // Physical bits 0, 1, 9 and 31, link bits 0, 15 and 16: only kinds 0-8 and 0-14 count.
   using Lines16 = std::vector<std::u16string_view>;
@@ -315,10 +316,10 @@ TEST(BusErrorReportTest, FlagLinesFollowTheBitsAndTheFirmware) {
     const auto lines = PhysicalLayerFlagLines(flags, firmware);
     return Lines16(lines.begin(), lines.end());
   };
-  EXPECT_EQ(physical(23, report.PhysicalFlags),
+  EXPECT_EQ(physical(23, report.PhyFlags),
             (Lines16{u"- 8b/10b Decode error(s) occurred.",
                      u"- Elastic Buffer Overflow error(s) occurred."}));
-  EXPECT_EQ(physical(22, report.PhysicalFlags),
+  EXPECT_EQ(physical(22, report.PhyFlags),
             (Lines16{u"- Elastic Buffer Overflow error(s) occurred."}));
   const auto link = LinkLayerFlagLines(report.LinkFlags);
   EXPECT_EQ(

@@ -1,6 +1,6 @@
-#include "engines/bus_error_report.h"
+#include "engines/bus_error_lines.h"
 
-#include "usb/driver_requests.h"
+#include "protocol/bus_error_report.h"
 
 namespace {
 
@@ -36,8 +36,6 @@ const char16_t* const kLinkLayerLines[] = {
     u"- LGO_Ux Link Command received during Rx Header Buffer Credit Advertisement.",
 };
 
-constexpr int32_t kFirstFirmwareCountingDecodeErrors = 23;
-
 template <size_t N>
 std::vector<const char16_t*> LinesFor(uint32_t flags, const char16_t* const (&lines)[N],
                                       uint32_t firstBit) {
@@ -50,13 +48,8 @@ std::vector<const char16_t*> LinesFor(uint32_t flags, const char16_t* const (&li
 
 }  // namespace
 
-BusErrorReport ParseBusErrorReport(const uint8_t (&bytes)[16]) {
-  return {GetLe32(bytes), GetLe32(bytes + 4), GetLe32(bytes + 8), GetLe32(bytes + 12)};
-}
-
 std::vector<const char16_t*> PhysicalLayerFlagLines(uint32_t flags, int32_t firmwareNumber) {
-  return LinesFor(flags, kPhysicalLayerLines,
-                  firmwareNumber >= kFirstFirmwareCountingDecodeErrors ? 0 : 1);
+  return LinesFor(flags, kPhysicalLayerLines, firmwareNumber >= PLUG_FIRMWARE_NEW_COUNTERS ? 0 : 1);
 }
 
 std::vector<const char16_t*> LinkLayerFlagLines(uint32_t flags) {
