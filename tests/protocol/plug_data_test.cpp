@@ -109,3 +109,22 @@ TEST(DevicePath, BuiltLowerCaseAndParsedInAnyCase) {
 }
 
 }  // namespace
+
+TEST(PlugIds, TheOwnIdFirstThenAddedOnesOnce) {
+  ResetPlugIds();
+  EXPECT_TRUE(IsPlugId(PLUG_VENDOR_ID, PLUG_PRODUCT_ID));
+  EXPECT_FALSE(IsPlugId(0x04b4, 0x00f1));
+  EXPECT_TRUE(AddPlugId({0x04b4, 0x00f1}));
+  EXPECT_FALSE(AddPlugId({0x04b4, 0x00f1}));
+  EXPECT_TRUE(IsPlugId(0x04b4, 0x00f1));
+  EXPECT_EQ(PlugIds(), (std::vector<PlugId>{{PLUG_VENDOR_ID, PLUG_PRODUCT_ID}, {0x04b4, 0x00f1}}));
+  ResetPlugIds();
+  EXPECT_FALSE(IsPlugId(0x04b4, 0x00f1));
+}
+
+TEST(PlugIds, ParsedFromVidColonPidAndFormattedBack) {
+  EXPECT_EQ(ParsePlugId("04B4:00f1"), (PlugId{0x04b4, 0x00f1}));
+  EXPECT_EQ(FormatPlugId({0x04b4, 0x00f1}), "04b4:00f1");
+  for (const char* bad : {"", ":", "4b4:00f1", "04b4:00f10", "04b4-00f1", "04g4:00f1", "04b4:"})
+    EXPECT_EQ(ParsePlugId(bad), std::nullopt) << bad;
+}
