@@ -172,6 +172,15 @@ std::u16string DebugTracePath() {
   return g_tracePath;
 }
 
+void ResetDebugTrace() {
+  DebugMode.store(false);
+  SetDebugTraceTickSource(nullptr);
+  BusyTurn turn;
+  g_startTick.store(0);
+  g_tracePath.clear();
+  g_announcedPath.clear();
+}
+
 void SetDebugTraceTickSource(DebugTickSource source) {
   g_tickSource.store(source != nullptr ? source : &GetTickCount64);
 }
