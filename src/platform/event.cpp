@@ -208,6 +208,9 @@ void Event::Set() {
 }
 
 void Event::Reset() {
+  // Every submission resets its record's event, which is usually clear already: a
+  // read is cheaper than a write to a line another thread may hold.
+  if ((state_.load(std::memory_order_relaxed) & kSignaled) == 0) return;
   state_.fetch_and(~kSignaled, std::memory_order_acq_rel);
 }
 
