@@ -1,10 +1,7 @@
 // Completion waits under load: one completer thread sets the events of 64-deep queues
-// while W threads (1 or 8) each wait on their own queue's events in order, as the
-// benchmark transfer threads wait on their records. Each iteration runs one round on
-// the program's events and one round on a minimal per-event lock and condition (the
-// raw reference) with the same threads and the same pattern, so both see the same
-// machine at the same moment. x_raw = our time / raw time per completion, on wall
-// time and on the whole process's CPU time (what waking the wrong threads costs).
+// while 1 or 8 threads each wait on their own queue's events in order, as the
+// benchmark transfer threads wait on their records; the program's events beside a
+// minimal per-event lock and condition (the raw reference) driven the same way.
 #include <benchmark/benchmark.h>
 #include <time.h>
 
@@ -63,9 +60,10 @@ struct alignas(64) OurEvent {
 };
 
 // W waiter threads, each draining its own queue of kDepth events per round; the
-// completer (the benchmark thread) sets every event of every queue, slot by slot
-// across the queues as a bus serving several endpoints would, then waits until every
-// waiter has taken all of its completions.
+// completer (the benchmark thread) completes one whole queue after the other, then
+// waits until every waiter has taken all of its completions. While one queue is being
+// completed the other waiters sleep on theirs, which is where a shared condition
+// shows: each completion would wake them too.
 template <typename E>
 class Rig {
  public:
@@ -78,7 +76,7 @@ class Rig {
     for (auto& t : threads_) t.join();
   }
 
-  // One round; returns its wall and process CPU seconds.
+  // One round; its wall and process CPU seconds.
   std::pair<double, double> Round() {
     const int waiters = static_cast<int>(threads_.size());
     {
@@ -87,8 +85,8 @@ class Rig {
     }
     const Clock::time_point wall = Clock::now();
     const double cpu = ProcessCpuSeconds();
-    for (int slot = 0; slot < kDepth; ++slot) {
-      for (int w = 0; w < waiters; ++w) events_[w * kDepth + slot].Set();
+    for (int w = 0; w < waiters; ++w) {
+      for (int slot = 0; slot < kDepth; ++slot) events_[w * kDepth + slot].Set();
     }
     std::unique_lock lock(doneLock_);
     allDone_.wait(lock, [this] { return remaining_ == 0; });
@@ -116,6 +114,10 @@ class Rig {
   int remaining_ = 0;
 };
 
+// One round on our events and one on the reference per iteration, with the same
+// threads and the same pattern, so both see the machine in the same state. x_raw =
+// our time / raw time per completion, on wall time and on the whole process's CPU time
+// (what waking the wrong threads burns).
 void BM_CompletionWaits(benchmark::State& state) {
   const int waiters = static_cast<int>(state.range(0));
   auto ours = std::make_unique<Rig<OurEvent>>(waiters);
