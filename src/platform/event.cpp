@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <thread>
 #include <utility>
 
 #include "platform/win_error.h"
@@ -14,15 +15,19 @@
 // per-event waits (bench/platform_bench), which stay within about a tenth of a minimal
 // per-event lock and condition with one waiter and with eight.
 //
-// The state word holds the signal and the number of registered waiters. While nobody
-// is registered, Set and a single wait work on the word alone (one atomic operation
-// each: the completion path and the wait on a transfer that is already done). A wait
-// that may have to sleep, and every wait on two events, takes the events' locks (in
-// address order) and registers on each before it checks; from then on a Set comes
-// through the lock, and signals are taken only under it, so "either" takes exactly one
-// and "both" never takes one without the other. A sleeper sleeps on a condition of its
-// own, which each Set of its events notifies: with the event's lock when it waits on
-// one event, with a lock of its own when it waits on two.
+// The state word holds the signal, the number of registered waiters and the number of
+// Sets still waking them. While nobody is registered, Set and a single wait work on
+// the word alone (one atomic operation each: the completion path, and the wait on a
+// transfer that is already done). A wait that may have to sleep, and every wait on two
+// events, takes the events' locks (in address order) and registers on each before it
+// checks; signals are then taken only under the lock, so "either" takes exactly one and
+// "both" never takes one without the other. A Set that finds waiters registered makes
+// its signal visible and counts itself in one operation, then wakes them under the
+// lock: a waiter still on its way to sleep sees the signal and does not sleep at all.
+// A registered waiter returns only once no Set is still waking, so the caller may free
+// the event the moment its wait returns. A sleeper sleeps on a condition of its own:
+// with the event's lock when it waits on one event, with a lock of its own when it
+// waits on two.
 
 struct Event::Sleeper {
   // A waiter on one event sleeps with that event's lock, which then guards Notified;
@@ -54,6 +59,13 @@ class EventWait {
     if (which < 0 && milliseconds != 0) which = Sleep(milliseconds);
     Unregister();
     UnlockAll();
+    // A Set that showed its signal before taking the lock may still be waking: the
+    // event must outlive it.
+    for (int i = 0; i < distinct_; ++i) {
+      while ((ordered_[i]->state_.load(std::memory_order_acquire) & Event::kSetterMask) != 0) {
+        std::this_thread::yield();
+      }
+    }
     return which < 0 ? WAIT_TIMEOUT : WAIT_OBJECT_0 + static_cast<uint32_t>(which);
   }
 
@@ -101,8 +113,8 @@ class EventWait {
   }
 
   // With the locks held. Registered, a waiter keeps the lock-free paths of Set and
-  // of the single wait off its events: from here on a Set comes through the lock, so
-  // it is seen either by the next check or by the sleeper.
+  // of the single wait off its events: from here on a Set also comes through the lock
+  // to wake it, so its signal is seen either by the next check or by the sleeper.
   void Register() TW_NO_THREAD_SAFETY_ANALYSIS {
     for (int i = 0; i < distinct_; ++i) {
       Event* event = ordered_[i];
@@ -178,20 +190,16 @@ Event::Event(bool manualReset, bool initialState)
     : manualReset_(manualReset), state_(initialState ? kSignaled : 0) {}
 
 void Event::Set() {
-  for (;;) {
-    uint32_t state = 0;  // the usual case; a wrong guess costs one more round
-    while (state < kSleeperUnit) {
-      if (state_.compare_exchange_weak(state, state | kSignaled, std::memory_order_acq_rel,
-                                       std::memory_order_relaxed)) {
-        return;
-      }
-    }
+  uint32_t state = 0;  // the usual case; a wrong guess costs one more round
+  bool alone;
+  do {
+    alone = (state & ~kSignaled) == 0;
+  } while (!state_.compare_exchange_weak(
+      state, alone ? (state | kSignaled) : ((state | kSignaled) + kSetterUnit),
+      std::memory_order_acq_rel, std::memory_order_relaxed));
+  if (alone) return;
+  {
     TwLock lock(lock_);
-    // Registered waiters leave only under this lock, so while we hold it the count
-    // stays above zero and nobody can take the signal without the lock, that is
-    // before we are done with the event.
-    if (state_.load(std::memory_order_acquire) < kSleeperUnit) continue;  // they left
-    state_.fetch_or(kSignaled, std::memory_order_acq_rel);
     for (Link* link = sleepers_; link != nullptr; link = link->Next) {
       Sleeper* sleeper = link->Who;
       if (sleeper->OnEventLock) {
@@ -204,8 +212,8 @@ void Event::Set() {
       // cannot leave (and take its condition with it) before we release ours.
       sleeper->Woken.notify_one();
     }
-    return;
   }
+  state_.fetch_sub(kSetterUnit, std::memory_order_release);  // the last touch
 }
 
 void Event::Reset() {
@@ -221,8 +229,8 @@ bool Event::IsSet() const {
 
 uint32_t WaitForSingleObject(Event* event, uint32_t milliseconds) {
   if (event == nullptr) return WAIT_FAILED;
-  // Nobody registered: the signal can be taken (or found missing) without the lock,
-  // and a signal seen here was stored by a Set that has finished with the event.
+  // Nobody registered and no Set waking: the signal can be taken (or found missing)
+  // without the lock, and a signal seen here was stored by a Set that is done.
   if (event->manualReset_) {
     const uint32_t state = event->state_.load(std::memory_order_acquire);
     if (state == Event::kSignaled) return WAIT_OBJECT_0;

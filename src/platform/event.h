@@ -20,8 +20,9 @@ class Event {
   Event& operator=(const Event&) = delete;
 
   // With no waiter registered, one atomic operation, which is also Set's last touch of
-  // the event; otherwise the signal appears under the event's lock, and nobody can
-  // take it (and free the event) before Set is done with it.
+  // the event. Otherwise the same operation also counts the Set as still waking, and
+  // no waiter returns (and lets the owner free the event) before that count is back
+  // to zero.
   void Set();
   void Reset();
   // A peek for diagnostics and tests; only a wait consumes the signal.
@@ -33,11 +34,13 @@ class Event {
   friend class EventWait;
   friend uint32_t WaitForSingleObject(Event*, uint32_t);
   static constexpr uint32_t kSignaled = 1;
-  static constexpr uint32_t kSleeperUnit = 2;
+  static constexpr uint32_t kSleeperUnit = 2;        // bits 1..15: registered waiters
+  static constexpr uint32_t kSetterUnit = 1u << 16;  // bits 16..31: Sets still waking them
+  static constexpr uint32_t kSetterMask = ~(kSetterUnit - 1);
 
   const bool manualReset_;
-  // Signal bit and number of registered waiters in one word: a Set or a wait that finds
-  // nobody registered and a waiter that registers cannot miss each other.
+  // Signal bit, registered waiters and Sets on their way to them in one word: a Set or
+  // a wait that finds nobody there and a waiter that registers cannot miss each other.
   std::atomic<uint32_t> state_;
   TwMutex lock_;
   // Sleepers registered on this event (intrusive; the nodes live on their stacks).

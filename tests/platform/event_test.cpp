@@ -169,3 +169,29 @@ TEST(Event, WaitOnBothCompetesFairlyWithSingleWaits) {
   EXPECT_FALSE(a.IsSet());
   EXPECT_FALSE(b.IsSet());
 }
+
+// The thread that waits for an event may free it the moment its wait returns, however
+// the wait met the Set: already given, given while it was getting ready to sleep, or
+// waking it. ASan and TSan watch that Set never touches the event after that.
+TEST(Event, WaiterMayFreeTheEventTheMomentItsWaitReturns) {
+  constexpr int kRounds = 2000;
+  std::atomic<Event*> handed{nullptr};
+  std::atomic<int> failures{0};
+  std::thread waiter([&] {
+    for (int round = 0; round < kRounds; ++round) {
+      Event* event;
+      while ((event = handed.load()) == nullptr) std::this_thread::yield();
+      handed.store(nullptr);
+      if (WaitForSingleObject(event, 5000) != WAIT_OBJECT_0) ++failures;
+      delete event;
+    }
+  });
+  for (int round = 0; round < kRounds; ++round) {
+    auto* event = new Event(false, false);
+    handed.store(event);
+    while (handed.load() != nullptr) std::this_thread::yield();
+    event->Set();  // not touched after this: the waiter owns it now
+  }
+  waiter.join();
+  EXPECT_EQ(failures.load(), 0);
+}
