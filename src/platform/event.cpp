@@ -11,9 +11,9 @@
 // Every event keeps its own lock and its own list of sleeping waiters, so a Set wakes
 // only the threads waiting on that event. With one lock and one condition for the
 // whole process, every Set woke every sleeping waiter: with eight threads each waiting
-// on its own 64-deep queue a completion cost three to four times what it costs with
-// per-event waits (bench/platform_bench), which stay within about a tenth of a minimal
-// per-event lock and condition with one waiter and with eight.
+// on its own 64-deep queue a completion cost three to four times as much as with a
+// minimal per-event lock and condition (bench/platform_bench); per-event waits cost no
+// more than that reference, with one waiter or with eight.
 //
 // The state word holds the signal, the number of registered waiters and the number of
 // Sets still waking them. While nobody is registered, Set and a single wait work on
