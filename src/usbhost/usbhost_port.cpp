@@ -184,6 +184,9 @@ class UsbHostPort : public DriverPort {
   std::string SerialOf(libusb_device* device, const libusb_device_descriptor& descriptor,
                        const FoundDevice& found);
   std::shared_ptr<OpenDevice> Lookup(DriverHandle handle);
+  // Cancels the requests every handle of the device has pending on the endpoint (or on
+  // all endpoints) and waits for each of them, as the driver's abort does.
+  void CancelOnDevice(const OpenDevice& device, int endpoint);
   bool IsEventThread() const { return std::this_thread::get_id() == eventThread_.load(); }
   InFlightTransfers::PumpFunction PumpIfEventThread();
   void ReadInterface(OpenDevice& device);
@@ -523,6 +526,19 @@ std::shared_ptr<OpenDevice> UsbHostPort::Lookup(DriverHandle handle) {
   return it == handles_.end() ? nullptr : it->second;
 }
 
+void UsbHostPort::CancelOnDevice(const OpenDevice& device, int endpoint) {
+  std::vector<std::shared_ptr<OpenDevice>> handles;
+  {
+    std::lock_guard lock(handlesLock_);
+    for (const auto& [handle, open] : handles_) {
+      if (open->Device == device.Device) handles.push_back(open);
+    }
+  }
+  for (const auto& open : handles) {
+    open->InFlight.CancelAndWait(endpoint, CancelTransfer, PumpIfEventThread());
+  }
+}
+
 bool UsbHostPort::Close(DriverHandle handle, uint32_t* error) {
   std::shared_ptr<OpenDevice> device;
   {
@@ -713,8 +729,7 @@ bool UsbHostPort::DeviceRequest(OpenDevice& device, uint32_t code, const void* i
       return answer(name, std::min<uint32_t>(outLength, sizeof name));
     }
     case IOCTL_RESTART_DEVICE: {
-      device.InFlight.CancelAndWait(InFlightTransfers::kAllEndpoints, CancelTransfer,
-                                    PumpIfEventThread());
+      CancelOnDevice(device, InFlightTransfers::kAllEndpoints);
       const int result = libusb_reset_device(device.Handle);
       if (result != LIBUSB_SUCCESS) return refuse(SystemErrorOf(result));
       return answer(nullptr, 0);
@@ -725,7 +740,7 @@ bool UsbHostPort::DeviceRequest(OpenDevice& device, uint32_t code, const void* i
           !knownEndpoint(address)) {
         return refuse(ERROR_INVALID_PARAMETER);
       }
-      device.InFlight.CancelAndWait(address, CancelTransfer, PumpIfEventThread());
+      CancelOnDevice(device, address);
       return answer(nullptr, 0);
     }
     case IOCTL_RESET_ENDPOINT: {
