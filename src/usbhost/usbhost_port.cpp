@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -99,6 +100,10 @@ struct OpenDevice {
   libusb_device_handle* Handle = nullptr;
   libusb_device* Device = nullptr;  // the handle holds its reference
   FoundDevice Found;
+  // Held shared by every request while it uses Handle, exclusively by Close: a
+  // request racing the close of its own handle is refused, never sent on a closed one.
+  std::shared_mutex Use;
+  bool Closed = false;  // under Use
   std::mutex ClaimLock;
   bool Claimed = false;  // under ClaimLock
   std::atomic<bool> Gone{false};
@@ -192,9 +197,10 @@ class UsbHostPort : public DriverPort {
   void ReadInterface(OpenDevice& device);
   void TellAccessDenied(const FoundDevice& found);
 
-  bool Transfer(const std::shared_ptr<OpenDevice>& device, uint32_t code, const void* in,
-                uint32_t inLength, void* out, uint32_t outLength, uint32_t* bytesReturned,
-                Overlapped* record, uint32_t* error);
+  // Releases use before it waits for a request without a record.
+  bool Transfer(const std::shared_ptr<OpenDevice>& device, std::shared_lock<std::shared_mutex>& use,
+                uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+                uint32_t* bytesReturned, Overlapped* record, uint32_t* error);
   bool DeviceRequest(OpenDevice& device, uint32_t code, const void* in, uint32_t inLength,
                      void* out, uint32_t outLength, uint32_t* bytesReturned, Overlapped* record,
                      uint32_t* error);
@@ -555,6 +561,8 @@ bool UsbHostPort::Close(DriverHandle handle, uint32_t* error) {
   }
   // Closing a handle cancels what is still pending on it; libusb must not close a
   // handle with transfers in flight.
+  std::unique_lock use(device->Use);
+  device->Closed = true;
   device->InFlight.CancelAndWait(InFlightTransfers::kAllEndpoints, CancelTransfer,
                                  PumpIfEventThread());
   {
@@ -580,17 +588,23 @@ bool UsbHostPort::IoControl(DriverHandle handle, uint32_t code, const void* in, 
     *error = ERROR_INVALID_HANDLE;
     return false;
   }
+  std::shared_lock use(device->Use);
+  if (device->Closed) {
+    *error = ERROR_INVALID_HANDLE;
+    return false;
+  }
   if (device->Gone.load()) {
     *error = ERROR_DEVICE_NOT_CONNECTED;
     return false;
   }
   if (IsTransferRequest(code)) {
-    return Transfer(device, code, in, inLength, out, outLength, bytesReturned, record, error);
+    return Transfer(device, use, code, in, inLength, out, outLength, bytesReturned, record, error);
   }
   return DeviceRequest(*device, code, in, inLength, out, outLength, bytesReturned, record, error);
 }
 
-bool UsbHostPort::Transfer(const std::shared_ptr<OpenDevice>& device, uint32_t code, const void* in,
+bool UsbHostPort::Transfer(const std::shared_ptr<OpenDevice>& device,
+                           std::shared_lock<std::shared_mutex>& use, uint32_t code, const void* in,
                            uint32_t inLength, void* out, uint32_t outLength,
                            uint32_t* bytesReturned, Overlapped* record, uint32_t* error) {
   auto request = std::make_unique<HostRequest>();
@@ -654,6 +668,7 @@ bool UsbHostPort::Transfer(const std::shared_ptr<OpenDevice>& device, uint32_t c
     return false;
   }
   inFlight.Submitted(id, CancelTransfer);
+  use.unlock();  // done with the handle: a close may go ahead
   if (record) {
     *error = ERROR_IO_PENDING;
     return false;
