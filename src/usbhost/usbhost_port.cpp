@@ -1,6 +1,7 @@
 #include "usbhost/usbhost_port.h"
 
 #include <libusb.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -30,6 +31,7 @@
 namespace {
 
 constexpr const char* kSysfsDevices = "/sys/bus/usb/devices";
+constexpr const char* kUdevControl = "/run/udev/control";
 constexpr DriverHandle kFirstHandle = 0x100;
 constexpr uint8_t kInterface = 0;
 constexpr unsigned int kQueryTimeoutMs = 1000;
@@ -268,6 +270,12 @@ void UsbHostPort::Start() {
     std::fprintf(stderr,
                  "libusb cannot report USB devices arriving or leaving here: plugs that come "
                  "or go are only seen at the next scan\n");
+  } else if (access(kUdevControl, F_OK) != 0) {
+    // libusb built on udev hears of devices only from the udev daemon: without one
+    // its device list stays as it was at start, and a plug that re-enumerates is lost.
+    std::fprintf(stderr,
+                 "no udev daemon is running: USB devices that arrive or leave (a plug that "
+                 "re-enumerates) will not be seen; start systemd-udevd\n");
   }
   // The plugs already present, so that their removal can be named.
   {
