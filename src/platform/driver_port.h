@@ -64,6 +64,15 @@ class DriverPort {
   virtual bool IoControl(DriverHandle handle, uint32_t code, const void* in, uint32_t inLength,
                          void* out, uint32_t outLength, uint32_t* bytesReturned,
                          Overlapped* record, uint32_t* error) = 0;
+  // Two requests end others, and every backend waits for what it ends: the USB classes
+  // free their request blocks and records as soon as these return.
+  //  - Abort (the endpoint abort request): cancels every transfer pending on that
+  //    endpoint of the device, whichever handle sent it, and completes only once each
+  //    of them has completed (record completed, event set). Transfers sent after the
+  //    abort began are not its concern. A backend whose cancellation is asynchronous
+  //    keeps its in-flight transfers per endpoint and waits for those it cancelled.
+  //  - Close: the same for every transfer still pending on the handle, before the
+  //    handle is gone.
 
   virtual NotifyHandle RegisterClassNotification(const Guid& interfaceClass,
                                                  DeviceNoticeRecipient* recipient,
