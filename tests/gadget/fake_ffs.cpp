@@ -122,7 +122,7 @@ ssize_t FakeFfs::Read(int fd, void* data, size_t length) {
       }
       if (length == 0) log_.push_back("ack");
       const size_t n = std::min(length, setup_.OutData.size());
-      std::memcpy(data, setup_.OutData.data(), n);
+      if (n != 0) std::memcpy(data, setup_.OutData.data(), n);
       changed_.notify_all();
       return static_cast<ssize_t>(n);
     }
