@@ -60,6 +60,17 @@ Qt::WindowFlags FrameFlags(const res::DialogTemplate& dialogTemplate) {
   return flags;
 }
 
+// Radio buttons and check boxes answer a click anywhere on the control, not only on
+// their mark and text.
+template <typename Button>
+class WholeButton : public Button {
+ public:
+  using Button::Button;
+
+ protected:
+  bool hitButton(const QPoint& pos) const override { return this->rect().contains(pos); }
+};
+
 }  // namespace
 
 // ---- DialogWidget ----
@@ -294,14 +305,14 @@ std::unique_ptr<QtWindow> DialogBuilder::Build(QtWindowSystem* system,
       case ControlClass::CheckBox: {
         QAbstractButton* button = nullptr;
         if (control.controlClass == ControlClass::RadioButton) {
-          auto* radio = new QRadioButton(text, frame);
+          auto* radio = new WholeButton<QRadioButton>(text, frame);
           // Groups follow the template's group starts, not the common parent, and a
           // program may uncheck every button of one: the group is kept here.
           radio->setAutoExclusive(false);
           frame->Watch(radio, window);
           button = radio;
         } else {
-          button = new QCheckBox(text, frame);
+          button = new WholeButton<QCheckBox>(text, frame);
         }
         QObject::connect(button, &QAbstractButton::clicked, button,
                          [window] { window->OnButtonClicked(); });
