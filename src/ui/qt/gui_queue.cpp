@@ -104,4 +104,9 @@ bool GuiQueue::IsOpen() const {
   return open_;
 }
 
+size_t GuiQueue::Queued() const {
+  std::lock_guard lock(lock_);
+  return queue_.size();
+}
+
 }  // namespace ui::qt

@@ -36,6 +36,8 @@ class GuiQueue : public QObject {
   // from other threads until Open.
   void Close();
   bool IsOpen() const;
+  // Work waiting to run (for tests that need a caller to be waiting before they go on).
+  size_t Queued() const;
 
  protected:
   bool event(QEvent* event) override;

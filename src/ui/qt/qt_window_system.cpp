@@ -131,9 +131,9 @@ void QtWindowSystem::Broadcast(Message message) {
   }
 }
 
-void QtWindowSystem::ListenForSleep() {
-  queue_.Invoke([this] {
-    sleep_ = std::make_unique<SleepNotice>(QDBusConnection::systemBus(), [this](bool sleeping) {
+void QtWindowSystem::ListenForSleep(const QDBusConnection& bus) {
+  queue_.Invoke([this, &bus] {
+    sleep_ = std::make_unique<SleepNotice>(bus, [this](bool sleeping) {
       Message message;
       message.kind = MessageKind::PowerBroadcast;
       message.code = sleeping ? PBT_APMSUSPEND : PBT_APMRESUMESUSPEND;

@@ -5,6 +5,7 @@
 // from other threads are carried to the GUI thread through a queue that is emptied, and
 // then refuses to wait, once the loop has ended.
 #pragma once
+#include <QDBusConnection>
 #include <QUrl>
 #include <atomic>
 #include <cstdint>
@@ -62,9 +63,12 @@ class QtWindowSystem : public WindowSystem {
   // Posts the message to every dialog that is not destroyed, as the system tells every
   // top-level window of a power event. From any thread.
   void Broadcast(Message message);
-  // Listens for the system's sleep announcement (logind, on the system bus) and
-  // broadcasts it as the suspend notice. Silently nothing where there is no system bus.
-  void ListenForSleep();
+  // Listens for the system's sleep announcement (logind, on the system bus unless another
+  // is named) and broadcasts it as the suspend notice, and the wake-up as the resume
+  // notice. Silently nothing where there is no such bus.
+  void ListenForSleep(const QDBusConnection& bus = QDBusConnection::systemBus());
+  // The GUI thread's queue of work from other threads.
+  GuiQueue& Queue() { return queue_; }
   // How "open" hands a document to the desktop: QDesktopServices unless replaced.
   void SetDocumentOpener(std::function<bool(const QUrl&)> opener);
   // Nested loops running now (the outer loop, modal dialogs, boxes), GUI thread.
