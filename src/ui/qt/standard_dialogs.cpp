@@ -90,8 +90,9 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, std::u16string_view 
   box->setDefaultButton(buttons[DefaultIndex(flags, static_cast<int>(buttons.size()))]);
   // Texts are shown as they are, never as markup.
   box->setTextFormat(Qt::PlainText);
-  if (flags & MB_TOPMOST) box->setWindowFlag(Qt::WindowStaysOnTopHint);
   box->setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+  // After the modality, which would otherwise take the hint away again.
+  if (flags & MB_TOPMOST) box->setWindowFlag(Qt::WindowStaysOnTopHint);
   return box;
 }
 
