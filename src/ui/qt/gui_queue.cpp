@@ -68,18 +68,21 @@ void GuiQueue::RunItem(Item& item) {
 }
 
 bool GuiQueue::event(QEvent* event) {
-  if (event->type() != kWakeEvent) return QObject::event(event);
+  // The lock comes first: a wake-up event is made under it on the posting thread, and
+  // Qt's own hand-over of the event is not one the thread sanitizer can see.
+  std::unique_lock lock(lock_);
+  if (event->type() != kWakeEvent) {
+    lock.unlock();
+    return QObject::event(event);
+  }
   // One item per wake-up: an item that runs a nested loop (a modal dialog) leaves the
   // rest to that loop, which gets a wake-up of its own.
-  Item item;
-  {
-    std::lock_guard lock(lock_);
-    wakePosted_ = false;
-    if (queue_.empty()) return true;
-    item = std::move(queue_.front());
-    queue_.pop_front();
-    if (!queue_.empty()) WakeLocked();
-  }
+  wakePosted_ = false;
+  if (queue_.empty()) return true;
+  Item item = std::move(queue_.front());
+  queue_.pop_front();
+  if (!queue_.empty()) WakeLocked();
+  lock.unlock();
   RunItem(item);
   return true;
 }
