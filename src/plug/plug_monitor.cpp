@@ -1,5 +1,8 @@
 #include "plug/plug_monitor.h"
 
+#include "engines/configuration.h"
+#include "log/event_log.h"
+
 std::atomic<bool> MonitorMayRun{true};
 std::atomic<bool> MonitorPaused{false};
 std::atomic<bool> MonitorReconnect{true};
@@ -32,4 +35,17 @@ void ResetPlugMonitorState() {
   ReenumerationPending = false;
   PlugDisplayImage.Clear();
   LastSentPlugConfig.fill(0);
+}
+
+void ApplyConfigToPlug(bool force) {
+  CorrectTestConfig();
+  PlugConfigBlock block = BuildPlugConfigBlock(TestConfig);
+  if (!force && block == LastSentPlugConfig) return;
+  ReenumerationPending = true;
+  LogEvent(u"Starting plug re-enumeration due to config change", LogCategory::Information);
+  LastSentPlugConfig = block;
+  // The plug answers by leaving the bus; whether it took the block shows when it comes
+  // back, so the result is not looked at here.
+  SendPlugRequest(PlugCommand::Configure, PLUG_REQUEST_OUT, block.data(),
+                  static_cast<uint32_t>(block.size()));
 }

@@ -1,5 +1,6 @@
-// Flags and buffers shared with the plug display monitor thread, and the record of
-// the configuration last sent to the plug.
+// The plug display monitor and the sending of configurations to the plug: the flags
+// and the image shared with the monitor thread, and the record of the configuration
+// last sent.
 #pragma once
 #include <array>
 #include <atomic>
@@ -45,3 +46,8 @@ extern PlugConfigBlock LastSentPlugConfig;
 
 // Back to the state at start-up (tests).
 void ResetPlugMonitorState();
+
+// Corrects TestConfig, builds its configuration block and sends it to the plug in use
+// when it differs from the last one sent, or always with force. A block sent makes
+// the plug re-enumerate, so ReenumerationPending is set first. Window thread only.
+void ApplyConfigToPlug(bool force);

@@ -1,0 +1,144 @@
+// The simulated bus as plug management sees it, with a tap on the wire: every vendor
+// request and every display read that reaches a plug is noted on its way through, so
+// tests see what the plug was sent and in which order, without looking inside it.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/driver_port.h"
+#include "protocol/driver_requests.h"
+#include "protocol/plug_commands.h"
+#include "protocol/usb_standard.h"
+#include "sim/sim_driver.h"
+#include "sim/sim_options.h"
+
+class SimBus : public DriverPort {
+ public:
+  struct VendorCall {
+    uint16_t Command = 0;
+    bool Out = false;
+    std::vector<uint8_t> Data;  // OUT data as sent
+  };
+
+  explicit SimBus(const std::string& options) {
+    const SimOptionsResult parsed = ParseSimOptions(options);
+    EXPECT_TRUE(parsed.Ok) << options;
+    sim_ = std::make_unique<SimDriverPort>(parsed.Options);
+    SetDriverPort(this);
+  }
+  ~SimBus() override {
+    SetDriverPort(nullptr);
+    sim_.reset();
+  }
+  SimBus(const SimBus&) = delete;
+  SimBus& operator=(const SimBus&) = delete;
+
+  SimDriverPort& Sim() { return *sim_; }
+
+  std::vector<VendorCall> VendorCalls() const {
+    std::lock_guard lock(lock_);
+    return vendor_;
+  }
+  std::vector<uint16_t> Commands() const {
+    std::vector<uint16_t> commands;
+    for (const VendorCall& call : VendorCalls()) commands.push_back(call.Command);
+    return commands;
+  }
+  size_t CountCommand(uint16_t command) const {
+    size_t count = 0;
+    for (const VendorCall& call : VendorCalls()) count += call.Command == command;
+    return count;
+  }
+  size_t DisplayReads() const {
+    std::lock_guard lock(lock_);
+    return displayReads_;
+  }
+  void ClearRecord() {
+    std::lock_guard lock(lock_);
+    vendor_.clear();
+    displayReads_ = 0;
+  }
+  // Runs (on the calling thread) just before each display read is passed on.
+  void OnDisplayRead(std::function<void()> hook) {
+    std::lock_guard lock(lock_);
+    displayHook_ = std::move(hook);
+  }
+
+  std::unique_ptr<DeviceInterfaceSet> GetClassDevices(const Guid& interfaceClass,
+                                                      uint32_t* error) override {
+    return sim_->GetClassDevices(interfaceClass, error);
+  }
+  DriverHandle Open(const std::string& path, uint32_t* error) override {
+    return sim_->Open(path, error);
+  }
+  bool Close(DriverHandle handle, uint32_t* error) override { return sim_->Close(handle, error); }
+  bool IoControl(DriverHandle handle, uint32_t code, const void* in, uint32_t inLength, void* out,
+                 uint32_t outLength, uint32_t* bytesReturned, Overlapped* record,
+                 uint32_t* error) override {
+    Note(code, static_cast<const uint8_t*>(in), inLength);
+    return sim_->IoControl(handle, code, in, inLength, out, outLength, bytesReturned, record,
+                           error);
+  }
+  NotifyHandle RegisterClassNotification(const Guid& interfaceClass,
+                                         DeviceNoticeRecipient* recipient,
+                                         uint32_t* error) override {
+    return sim_->RegisterClassNotification(interfaceClass, recipient, error);
+  }
+  NotifyHandle RegisterHandleNotification(DriverHandle handle, DeviceNoticeRecipient* recipient,
+                                          uint32_t* error) override {
+    return sim_->RegisterHandleNotification(handle, recipient, error);
+  }
+  bool UnregisterNotification(NotifyHandle registration, uint32_t* error) override {
+    return sim_->UnregisterNotification(registration, error);
+  }
+
+ private:
+  void Note(uint32_t code, const uint8_t* in, uint32_t inLength) {
+    if (in == nullptr || inLength < DRIVER_TRANSFER_BLOCK_SIZE) return;
+    const DriverTransferBlock block = ReadDriverTransferBlock(in);
+    std::function<void()> hook;
+    {
+      std::lock_guard lock(lock_);
+      if (code == IOCTL_EP0_TRANSFER && RequestTypeOf(block.bmRequestType) == USB_TYPE_VENDOR) {
+        VendorCall call;
+        call.Command = block.wValue;
+        call.Out = !IsInAddress(block.bmRequestType);
+        if (call.Out && block.BufferOffset <= inLength &&
+            block.BufferLength <= inLength - block.BufferOffset) {
+          call.Data.assign(in + block.BufferOffset, in + block.BufferOffset + block.BufferLength);
+        }
+        vendor_.push_back(std::move(call));
+      } else if ((code == IOCTL_DIRECT_TRANSFER || code == IOCTL_BUFFERED_TRANSFER) &&
+                 block.EndpointAddress == PLUG_DISPLAY_ENDPOINT) {
+        ++displayReads_;
+        hook = displayHook_;
+      }
+    }
+    if (hook) hook();
+  }
+
+  std::unique_ptr<SimDriverPort> sim_;
+  mutable std::mutex lock_;
+  std::vector<VendorCall> vendor_;
+  size_t displayReads_ = 0;
+  std::function<void()> displayHook_;
+};
+
+// Polls a condition another thread makes true; bounded, so a broken build fails
+// instead of hanging.
+inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
