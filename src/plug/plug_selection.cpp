@@ -5,10 +5,11 @@
 #include "protocol/device_path.h"
 
 std::atomic<bool> PlugConnected{false};
-std::u16string CurrentPlugSerial;
+std::u16string CurrentPlugSerial = u"No Serial";
 std::atomic<uint32_t> SelectedDeviceNumber{0};
 std::atomic<int32_t> FirmwareNumber{0};
 UsbDevice* PlugDevice = nullptr;
+std::mutex PlugSelectionLock;
 
 namespace {
 
@@ -27,7 +28,7 @@ const std::u16string_view DevicePathPrefix(kDevicePathPrefix.data(), kDevicePath
 
 void ResetPlugSelection() {
   PlugConnected = false;
-  CurrentPlugSerial.clear();
+  CurrentPlugSerial = u"No Serial";
   SelectedDeviceNumber = 0;
   FirmwareNumber = 0;
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,11 @@ extern std::atomic<int32_t> FirmwareNumber;
 // The long-lived device object of the plug in use; created by the main dialog's
 // set-up before any other thread starts, destroyed after they ended.
 extern UsbDevice* PlugDevice;
+
+// Held while the plug in use is closed or reopened, and by everyone who uses its
+// control endpoint or endpoint table from another thread (plug requests, the display
+// monitor): nobody meets a device that is half torn down or half built.
+extern std::mutex PlugSelectionLock;
 
 // The start of every plug's device-interface path (PlugDevicePathPrefix, in UTF-16).
 // Drivers report paths in either case, so compare without regard to case.

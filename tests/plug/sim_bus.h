@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/driver_port.h"
+#include "platform/win_error.h"
 #include "protocol/driver_requests.h"
 #include "protocol/plug_commands.h"
 #include "protocol/usb_standard.h"
@@ -66,10 +67,17 @@ class SimBus : public DriverPort {
     vendor_.clear();
     displayReads_ = 0;
   }
-  // Runs (on the calling thread) just before each display read is passed on.
-  void OnDisplayRead(std::function<void()> hook) {
+  // Faults the simulated plug has no option for, each on a request the test names
+  // rather than at a time: the plug leaves for good when the next configuration
+  // request comes (whether or not that request still reaches it), and device opens
+  // are refused once `opens` more have gone through.
+  void RemoveOnNextConfiguration(uint32_t plug) {
     std::lock_guard lock(lock_);
-    displayHook_ = std::move(hook);
+    removeOnConfiguration_ = static_cast<int64_t>(plug);
+  }
+  void RefuseOpensAfter(uint32_t opens) {
+    std::lock_guard lock(lock_);
+    opensLeft_ = opens;
   }
 
   std::unique_ptr<DeviceInterfaceSet> GetClassDevices(const Guid& interfaceClass,
@@ -77,6 +85,14 @@ class SimBus : public DriverPort {
     return sim_->GetClassDevices(interfaceClass, error);
   }
   DriverHandle Open(const std::string& path, uint32_t* error) override {
+    {
+      std::lock_guard lock(lock_);
+      if (opensLeft_ == 0) {
+        if (error) *error = ERROR_DEVICE_NOT_CONNECTED;
+        return INVALID_DRIVER_HANDLE;
+      }
+      if (opensLeft_ > 0) --opensLeft_;
+    }
     return sim_->Open(path, error);
   }
   bool Close(DriverHandle handle, uint32_t* error) override { return sim_->Close(handle, error); }
@@ -104,7 +120,7 @@ class SimBus : public DriverPort {
   void Note(uint32_t code, const uint8_t* in, uint32_t inLength) {
     if (in == nullptr || inLength < DRIVER_TRANSFER_BLOCK_SIZE) return;
     const DriverTransferBlock block = ReadDriverTransferBlock(in);
-    std::function<void()> hook;
+    int64_t remove = -1;
     {
       std::lock_guard lock(lock_);
       if (code == IOCTL_EP0_TRANSFER && RequestTypeOf(block.bmRequestType) == USB_TYPE_VENDOR) {
@@ -115,21 +131,22 @@ class SimBus : public DriverPort {
             block.BufferLength <= inLength - block.BufferOffset) {
           call.Data.assign(in + block.BufferOffset, in + block.BufferOffset + block.BufferLength);
         }
+        if (call.Command == PlugCommand::Configure) std::swap(remove, removeOnConfiguration_);
         vendor_.push_back(std::move(call));
       } else if ((code == IOCTL_DIRECT_TRANSFER || code == IOCTL_BUFFERED_TRANSFER) &&
                  block.EndpointAddress == PLUG_DISPLAY_ENDPOINT) {
         ++displayReads_;
-        hook = displayHook_;
       }
     }
-    if (hook) hook();
+    if (remove >= 0) sim_->UnplugNow(static_cast<uint32_t>(remove), 0);
   }
 
   std::unique_ptr<SimDriverPort> sim_;
   mutable std::mutex lock_;
   std::vector<VendorCall> vendor_;
   size_t displayReads_ = 0;
-  std::function<void()> displayHook_;
+  int64_t removeOnConfiguration_ = -1;
+  int64_t opensLeft_ = -1;  // -1: no limit
 };
 
 // Polls a condition another thread makes true; bounded, so a broken build fails
