@@ -13,20 +13,14 @@
 #include <sys/resource.h>
 #include <time.h>
 
-#include <atomic>
 #include <chrono>
-#include <memory>
 #include <mutex>
 #include <thread>
 
-#include "platform/driver_port.h"
 #include "plug/plug_monitor.h"
 #include "plug/plug_selection.h"
-#include "protocol/driver_requests.h"
-#include "protocol/plug_commands.h"
+#include "plug/sim_bus.h"
 #include "protocol/plug_ids.h"
-#include "sim/sim_driver.h"
-#include "sim/sim_options.h"
 #include "usb/usb_device.h"
 #include "usb/usb_endpoint.h"
 
@@ -47,56 +41,13 @@ double ProcessCpuSeconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// The simulated bus with a count of the display reads that reach it.
-class CountingPort : public DriverPort {
- public:
-  explicit CountingPort(const char* options) : sim_(ParseSimOptions(options).Options) {}
-  uint64_t DisplayReads() const { return displayReads_; }
-
-  std::unique_ptr<DeviceInterfaceSet> GetClassDevices(const Guid& interfaceClass,
-                                                      uint32_t* error) override {
-    return sim_.GetClassDevices(interfaceClass, error);
-  }
-  DriverHandle Open(const std::string& path, uint32_t* error) override {
-    return sim_.Open(path, error);
-  }
-  bool Close(DriverHandle handle, uint32_t* error) override { return sim_.Close(handle, error); }
-  bool IoControl(DriverHandle handle, uint32_t code, const void* in, uint32_t inLength, void* out,
-                 uint32_t outLength, uint32_t* bytesReturned, Overlapped* record,
-                 uint32_t* error) override {
-    if ((code == IOCTL_DIRECT_TRANSFER || code == IOCTL_BUFFERED_TRANSFER) && in != nullptr &&
-        inLength >= DRIVER_TRANSFER_BLOCK_SIZE &&
-        ReadDriverTransferBlock(static_cast<const uint8_t*>(in)).EndpointAddress ==
-            PLUG_DISPLAY_ENDPOINT) {
-      ++displayReads_;
-    }
-    return sim_.IoControl(handle, code, in, inLength, out, outLength, bytesReturned, record, error);
-  }
-  NotifyHandle RegisterClassNotification(const Guid& interfaceClass,
-                                         DeviceNoticeRecipient* recipient,
-                                         uint32_t* error) override {
-    return sim_.RegisterClassNotification(interfaceClass, recipient, error);
-  }
-  NotifyHandle RegisterHandleNotification(DriverHandle handle, DeviceNoticeRecipient* recipient,
-                                          uint32_t* error) override {
-    return sim_.RegisterHandleNotification(handle, recipient, error);
-  }
-  bool UnregisterNotification(NotifyHandle registration, uint32_t* error) override {
-    return sim_.UnregisterNotification(registration, error);
-  }
-
- private:
-  SimDriverPort sim_;
-  std::atomic<uint64_t> displayReads_{0};
-};
-
 struct MonitorRun {
   double Wall = 0, MonitorCpu = 0, ProcessCpu = 0;
   uint64_t Reads = 0;
 };
 
 // Runs the monitor on its real pauses for `seconds` and measures it.
-MonitorRun RunMonitor(CountingPort& port, double seconds) {
+MonitorRun RunMonitor(SimBus& port, double seconds) {
   ResetPlugMonitorState();
   std::thread monitor(PlugMonitorThread, nullptr);
   clockid_t monitorClock{};
@@ -126,8 +77,7 @@ void Report(benchmark::State& state, const MonitorRun& run) {
 }
 
 void BM_MonitorIdleWithPlug(benchmark::State& state) {
-  CountingPort port("plugs=1");
-  SetDriverPort(&port);
+  SimBus port("plugs=1");
   UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
   PlugDevice = &device;
   PlugConnected = true;
@@ -157,13 +107,11 @@ void BM_MonitorIdleWithPlug(benchmark::State& state) {
   PlugConnected = false;
   ResetPlugMonitorState();
   device.CloseDevice();
-  SetDriverPort(nullptr);
 }
 BENCHMARK(BM_MonitorIdleWithPlug)->Arg(5)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 void BM_MonitorWithoutDisplayEndpoint(benchmark::State& state) {
-  CountingPort port("plugs=1");
-  SetDriverPort(&port);
+  SimBus port("plugs=1");
   UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, true);
   PlugDevice = &device;
   PlugConnected = false;  // selected, not back yet: nothing to look up
@@ -171,7 +119,6 @@ void BM_MonitorWithoutDisplayEndpoint(benchmark::State& state) {
   PlugDevice = nullptr;
   ResetPlugMonitorState();
   device.CloseDevice();
-  SetDriverPort(nullptr);
 }
 BENCHMARK(BM_MonitorWithoutDisplayEndpoint)
     ->Arg(3)

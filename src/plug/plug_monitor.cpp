@@ -162,6 +162,7 @@ void PlugMonitorThread(ui::Window* /*mainWindow*/) {
       if (!MonitorReconnect) continue;
     }
     PlugDisplayImage.Clear();
+    MonitorEndpoint = nullptr;
     found = false;
   }
 }

@@ -18,8 +18,12 @@
 #include "ui/window.h"
 #include "usb/usb_device.h"
 
+namespace {
+constexpr char16_t kNoSerial[] = u"No Serial";
+}  // namespace
+
 std::atomic<bool> PlugConnected{false};
-std::u16string CurrentPlugSerial = u"No Serial";
+std::u16string CurrentPlugSerial = kNoSerial;
 std::atomic<uint32_t> SelectedDeviceNumber{0};
 std::atomic<int32_t> FirmwareNumber{0};
 UsbDevice* PlugDevice = nullptr;
@@ -36,7 +40,6 @@ constexpr std::array<char16_t, PLUG_DEVICE_PATH_PREFIX_LENGTH> WidenPrefix() {
 
 constexpr std::array<char16_t, PLUG_DEVICE_PATH_PREFIX_LENGTH> kDevicePathPrefix = WidenPrefix();
 
-constexpr char16_t kNoSerial[] = u"No Serial";
 // The selection's text is read into a buffer of 64 characters.
 constexpr size_t kMaxEntryChars = 63;
 

@@ -17,7 +17,6 @@
 #include "usb/usb_device.h"
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 namespace {
 
@@ -119,20 +118,6 @@ TEST_F(ApplyConfigTest, CorrectionsComeFirstAndShapeTheBlock) {
 
   // The corrected configuration is what is compared next time: no second block.
   ApplyConfigToPlug(false);
-  EXPECT_EQ(SentBlocks().size(), 1u);
-}
-
-TEST_F(ApplyConfigTest, WithoutAnOpenPlugTheBlockIsStillTakenAsSent) {
-  ASSERT_TRUE(device_->CloseDevice());
-  ApplyConfigToPlug(false);
-  EXPECT_THAT(bus_->VendorCalls(), IsEmpty());
-  EXPECT_TRUE(ReenumerationPending);
-  EXPECT_EQ(LastSentPlugConfig, BuildPlugConfigBlock(TestConfig));
-  // So the next plug is sent it only when forced, as selection does.
-  ASSERT_TRUE(device_->Open(0));
-  ApplyConfigToPlug(false);
-  EXPECT_THAT(bus_->VendorCalls(), IsEmpty());
-  ApplyConfigToPlug(true);
   EXPECT_EQ(SentBlocks().size(), 1u);
 }
 

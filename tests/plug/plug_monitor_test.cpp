@@ -151,29 +151,7 @@ TEST_F(PlugMonitorTest, AFailedReadBlanksTheImageAndIsLoggedOncePerRead) {
   EXPECT_EQ(Records(kTimeout), 2);
 }
 
-TEST_F(PlugMonitorTest, WithoutAnEndpointToReadEveryPassPauses) {
-  PlugConnected = false;  // selected, not yet back from its re-enumeration
-  Start();
-  ASSERT_EQ(gate_.Next(), 100u);
-  ASSERT_EQ(gate_.Next(), 100u);
-  {
-    std::lock_guard guard(PlugSelectionLock);
-    device_->CloseDevice();
-  }
-  PlugConnected = true;  // ready, but no plug open
-  ASSERT_EQ(gate_.Next(), 100u);
-  ASSERT_EQ(gate_.Next(), 100u);
-  EXPECT_EQ(bus_->DisplayReads(), 0u);
-  EXPECT_EQ(MonitorEndpoint.load(), nullptr);
-  EXPECT_TRUE(MonitorReconnect);
-
-  Reopen();
-  ASSERT_EQ(gate_.Next(), 1000u);
-  EXPECT_EQ(bus_->DisplayReads(), 1u);
-  EXPECT_EQ(MonitorEndpoint.load(), DisplayEndpointOfTheOpenPlug());
-}
-
-TEST_F(PlugMonitorTest, AfterAReselectionTheEndpointIsFoundAgain) {
+TEST_F(PlugMonitorTest, TheEndpointIsLookedUpOnlyForAReadyPlugAndAgainAfterAReopening) {
   Start();
   ASSERT_EQ(gate_.Next(), 1000u);
   // As a reselection does it: the monitor is told, then the plug closed.
@@ -183,12 +161,18 @@ TEST_F(PlugMonitorTest, AfterAReselectionTheEndpointIsFoundAgain) {
     std::lock_guard guard(PlugSelectionLock);
     device_->CloseDevice();
   }
+  // Every pass without an endpoint pauses: while the plug is not ready, and while it
+  // is ready but not open.
   ASSERT_EQ(gate_.Next(), 100u);
   EXPECT_TRUE(Blank());
+  EXPECT_EQ(MonitorEndpoint.load(), nullptr);
+  ASSERT_EQ(gate_.Next(), 100u);
+  PlugConnected = true;
+  ASSERT_EQ(gate_.Next(), 100u);
+  ASSERT_EQ(gate_.Next(), 100u);
   EXPECT_EQ(bus_->DisplayReads(), 1u);
 
   Reopen();
-  PlugConnected = true;
   ASSERT_EQ(gate_.Next(), 1000u);
   EXPECT_EQ(bus_->DisplayReads(), 2u);
   EXPECT_EQ(MonitorEndpoint.load(), DisplayEndpointOfTheOpenPlug());
