@@ -36,6 +36,10 @@ constexpr uint32_t kLedPauseMs = 500;
 
 uint32_t PlugSpeedCode = 0;
 
+void ResetPlugSpeedCode() {
+  PlugSpeedCode = 0;
+}
+
 bool IsPlugOpen() {
   return PlugDevice != nullptr && PlugDevice->DeviceHandle != INVALID_DRIVER_HANDLE;
 }
