@@ -52,7 +52,9 @@ extern PlugConfigBlock LastSentPlugConfig;
 
 // The open plug's display endpoint (bulk IN 0x87) as the monitor last found it; none
 // until found. Valid only while MonitorReconnect stays clear: whoever closes or
-// reopens the plug sets that flag first, under the plug-selection lock.
+// reopens the plug sets that flag first, under the plug-selection lock. Written by
+// the monitor thread only; owned by this module (plug/plug_monitor), like every
+// global above, and reset with them.
 extern std::atomic<UsbEndpoint*> MonitorEndpoint;
 
 // The monitor waits 1000 ms between display reads, 100 ms between passes while a

@@ -32,7 +32,8 @@ extern UsbDevice* PlugDevice;
 
 // Held while the plug in use is closed or reopened, and by everyone who uses its
 // control endpoint or endpoint table from another thread (plug requests, the display
-// monitor): nobody meets a device that is half torn down or half built.
+// monitor): nobody meets a device that is half torn down or half built. Owned by this
+// module (plug/plug_selection); it needs no reset.
 extern std::mutex PlugSelectionLock;
 
 // The start of every plug's device-interface path (PlugDevicePathPrefix, in UTF-16).

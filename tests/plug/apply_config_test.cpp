@@ -27,7 +27,7 @@ class ApplyConfigTest : public ::testing::Test {
   void SetUp() override {
     ResetPlugMonitorState();
     ResetPlugSelection();
-    SetConfigDefaults();
+    ResetTestConfig();
     bus_ = std::make_unique<SimBus>("reenum-ms=600000");
     device_ = std::make_unique<UsbDevice>(nullptr, PLUG_INTERFACE_CLASS, true);
     ASSERT_NE(device_->DeviceHandle, INVALID_DRIVER_HANDLE);
@@ -39,7 +39,7 @@ class ApplyConfigTest : public ::testing::Test {
     device_.reset();
     bus_.reset();
     ResetPlugMonitorState();
-    SetConfigDefaults();
+    ResetTestConfig();
   }
 
   // The configuration blocks the plug was sent, in order.

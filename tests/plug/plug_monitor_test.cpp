@@ -29,7 +29,7 @@ class PlugMonitorTest : public ::testing::Test {
   void SetUp() override {
     ResetPlugMonitorState();
     ResetPlugSelection();
-    SetConfigDefaults();
+    ResetTestConfig();
     TestConfig.VerboseLogging = 1;
     bus_ = std::make_unique<SimBus>("reenum-ms=1");
     device_ = std::make_unique<UsbDevice>(nullptr, PLUG_INTERFACE_CLASS, true);
@@ -45,7 +45,7 @@ class PlugMonitorTest : public ::testing::Test {
     bus_.reset();
     ResetPlugMonitorState();
     ResetPlugSelection();
-    SetConfigDefaults();
+    ResetTestConfig();
   }
 
   void Start() {

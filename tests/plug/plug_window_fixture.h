@@ -61,9 +61,9 @@ class PlugWindowTest : public ::testing::Test {
   void SetUp() override {
     ResetPlugMonitorState();
     ResetPlugSelection();
-    SetConfigDefaults();
+    ResetTestConfig();
     TestConfig.VerboseLogging = 1;
-    PlugSpeedCode = 0;
+    ResetPlugSpeedCode();
     {
       std::lock_guard lock(LogRecord->Lock());
       LogRecord->Clear();
@@ -97,8 +97,8 @@ class PlugWindowTest : public ::testing::Test {
     ui::SetWindowSystem(nullptr);
     ResetPlugMonitorState();
     ResetPlugSelection();
-    SetConfigDefaults();
-    PlugSpeedCode = 0;
+    ResetTestConfig();
+    ResetPlugSpeedCode();
   }
 
   // Simulated plugs, and the long-lived device object as the dialog's set-up makes it:
