@@ -1,14 +1,21 @@
-// Flags and buffers shared with the plug display monitor thread, and the record of
-// the configuration last sent to the plug.
+// The plug display monitor and the sending of configurations to the plug: the flags
+// and the image shared with the monitor thread, and the record of the configuration
+// last sent.
 #pragma once
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "plug/plug_requests.h"
 #include "protocol/plug_commands.h"
+
+class UsbEndpoint;
+namespace ui {
+class Window;
+}
 
 // Cleared by the engines for the length of a run: the monitor leaves the plug alone.
 extern std::atomic<bool> MonitorMayRun;
@@ -43,5 +50,30 @@ extern PlugDisplayImageStore PlugDisplayImage;
 // thread only.
 extern PlugConfigBlock LastSentPlugConfig;
 
+// The open plug's display endpoint (bulk IN 0x87) as the monitor last found it; none
+// until found. Valid only while MonitorReconnect stays clear: whoever closes or
+// reopens the plug sets that flag first, under the plug-selection lock. Written by
+// the monitor thread only; owned by this module (plug/plug_monitor), like every
+// global above, and reset with them.
+extern std::atomic<UsbEndpoint*> MonitorEndpoint;
+
+// The monitor waits 1000 ms between display reads, 100 ms between passes while a
+// test runs, and 100 ms between passes that find no display endpoint (no plug yet, or
+// the plug away for its re-enumeration), so that an idle tool does not spin a core.
+// This is its way of waiting; tests step it by hand. Empty: sleep. Set before the
+// thread starts.
+using PlugMonitorPause = std::function<void(uint32_t milliseconds)>;
+void SetPlugMonitorPause(PlugMonitorPause pause);
+
 // Back to the state at start-up (tests).
 void ResetPlugMonitorState();
+
+// Thread procedure, from start-up until AppRunning is cleared: while no test runs,
+// reads the plug's display image into PlugDisplayImage once a second. The window is
+// not used.
+void PlugMonitorThread(ui::Window* mainWindow);
+
+// Corrects TestConfig, builds its configuration block and sends it to the plug in use
+// when it differs from the last one sent, or always with force. A block sent makes
+// the plug re-enumerate, so ReenumerationPending is set first. Window thread only.
+void ApplyConfigToPlug(bool force);

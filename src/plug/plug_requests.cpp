@@ -32,10 +32,6 @@ constexpr int32_t kCurrentFirmware = 22;
 
 constexpr uint32_t kLedPauseMs = 500;
 
-// The control endpoint's request fields are set and used in one go; a request from
-// another thread must not change them in between.
-std::mutex g_requestLock;
-
 }  // namespace
 
 uint32_t PlugSpeedCode = 0;
@@ -49,7 +45,10 @@ bool IsPlugOpen() {
 }
 
 uint32_t SendPlugRequest(uint16_t command, uint32_t direction, void* buffer, uint32_t length) {
-  std::lock_guard<std::mutex> guard(g_requestLock);
+  // The control endpoint's request fields are set and used in one go, and the plug
+  // must not be closed or reopened under the request: one request at a time, never
+  // during a reselection.
+  std::lock_guard<std::mutex> guard(PlugSelectionLock);
   if (!IsPlugOpen() || PlugDevice->ControlEndpoint == nullptr) return PLUG_NOT_OPEN;
   UsbControlEndpoint* control = PlugDevice->ControlEndpoint;
   control->Recipient = USB_RECIPIENT_DEVICE;

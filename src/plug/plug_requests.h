@@ -26,7 +26,8 @@ bool IsPlugOpen();
 // One vendor request to the plug in use, on its control endpoint: direction
 // PLUG_REQUEST_OUT writes length bytes of buffer, any other direction reads them.
 // 1 when the transfer succeeded, 0 when it failed, PLUG_NOT_OPEN (nothing sent) when
-// no plug is open. Requests from different threads are sent one at a time.
+// no plug is open. Requests from different threads are sent one at a time, under the
+// plug-selection lock (never while the plug in use is being closed or reopened).
 uint32_t SendPlugRequest(uint16_t command, uint32_t direction, void* buffer, uint32_t length);
 
 // ---- Configuration block ----

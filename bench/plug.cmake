@@ -1,0 +1,1 @@
+tarnwick_bench(plug_bench SOURCES plug_bench.cpp LIBS plug sim usb)
