@@ -15,6 +15,17 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 QJsonObject ParseBack(const std::string& text) {
+  // Qt's reader lets raw control characters in strings pass; JSON does not.
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && inString) {
+      ++i;
+    } else if (text[i] == '"') {
+      inString = !inString;
+    } else if (inString) {
+      EXPECT_GE(static_cast<unsigned char>(text[i]), 0x20) << "raw control character at " << i;
+    }
+  }
   // Strict UTF-8 first: the JSON reader would quietly replace bad bytes.
   QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
   QString decoded = decoder(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
