@@ -38,8 +38,12 @@ uint32_t ConnectionTypeFromName(std::u16string_view name) {
 
 void SetConfigDefaults() {
   const uint32_t saveLogAtEnd = TestConfig.SaveLogAtEnd;
-  TestConfig = TestConfigRecord{};
+  ResetTestConfig();
   TestConfig.SaveLogAtEnd = saveLogAtEnd;
+}
+
+void ResetTestConfig() {
+  TestConfig = TestConfigRecord{};
   TransferSizeIndex = -1;
   TransferSize = 2097152;
   QueueSizeIndex = -1;

@@ -47,8 +47,9 @@ struct TestConfigRecord {
   uint32_t SaveLogAtEnd = 0;
 };
 
-// Written on the window thread only; the engines read it while it stays unchanged
-// (the controls that change it are disabled during a run).
+// TestConfig and the four size globals below belong to this module (engines/
+// configuration). Written on the window thread only; the engines read them while they
+// stay unchanged (the controls that change them are disabled during a run).
 extern TestConfigRecord TestConfig;
 
 // Benchmark transfer settings: -1 index = not chosen yet.
@@ -69,6 +70,8 @@ uint32_t ConnectionTypeFromName(std::u16string_view name);
 
 // Every default except SaveLogAtEnd, which the dialog set-up owns.
 void SetConfigDefaults();
+// Back to the state at process start, SaveLogAtEnd included (tests).
+void ResetTestConfig();
 
 // Burst, interval and packets per interval for the chosen speed and test mode.
 void ApplySpeedDefaults();

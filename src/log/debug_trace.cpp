@@ -14,6 +14,7 @@
 #include "platform/os_info.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "platform/thread_annotations.h"
 
 std::atomic<bool> DebugMode{false};
 
@@ -24,16 +25,24 @@ constexpr size_t kWorkChars = 1024;
 std::atomic<DebugTickSource> g_tickSource{&GetTickCount64};
 std::atomic<uint64_t> g_startTick{0};
 // Writers take turns on this flag; it also guards the two paths below.
-std::atomic_flag g_busy = ATOMIC_FLAG_INIT;
-std::u16string g_tracePath;
-std::u16string g_announcedPath;
-
-class BusyTurn {
+class TW_CAPABILITY("turn") TurnFlag {
  public:
-  BusyTurn() {
-    while (g_busy.test_and_set(std::memory_order_acquire)) Sleep(100);
+  void Take() TW_ACQUIRE() {
+    while (flag_.test_and_set(std::memory_order_acquire)) Sleep(100);
   }
-  ~BusyTurn() { g_busy.clear(std::memory_order_release); }
+  void Give() TW_RELEASE() { flag_.clear(std::memory_order_release); }
+
+ private:
+  std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+};
+TurnFlag g_busy;
+std::u16string g_tracePath TW_GUARDED_BY(g_busy);
+std::u16string g_announcedPath TW_GUARDED_BY(g_busy);
+
+class TW_SCOPED_CAPABILITY BusyTurn {
+ public:
+  BusyTurn() TW_ACQUIRE(g_busy) { g_busy.Take(); }
+  ~BusyTurn() TW_RELEASE() { g_busy.Give(); }
   BusyTurn(const BusyTurn&) = delete;
   BusyTurn& operator=(const BusyTurn&) = delete;
 };
@@ -170,6 +179,15 @@ void WriteDebugHeader() {
 std::u16string DebugTracePath() {
   BusyTurn turn;
   return g_tracePath;
+}
+
+void ResetDebugTrace() {
+  DebugMode.store(false);
+  SetDebugTraceTickSource(nullptr);
+  BusyTurn turn;
+  g_startTick.store(0);
+  g_tracePath.clear();
+  g_announcedPath.clear();
 }
 
 void SetDebugTraceTickSource(DebugTickSource source) {

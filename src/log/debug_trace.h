@@ -7,6 +7,7 @@
 #include <string_view>
 
 // Set once by the command line (DEBUGMODE), read by every trace point on any thread.
+// This module (log/debug_trace) owns it, with the trace's paths and start tick.
 extern std::atomic<bool> DebugMode;
 
 // The per-user data folder (documents folder / Quorvale / Tarnwick), created if
@@ -32,6 +33,10 @@ void WriteDebugHeader();
 
 // The file lines currently go to (empty before OpenDebugTrace).
 std::u16string DebugTracePath();
+// Back to the state at process start (tests): trace off, no paths, no start tick, the
+// system clock.
+void ResetDebugTrace();
+
 // Milliseconds since an arbitrary fixed point; tests substitute their own clock.
 // nullptr restores GetTickCount64.
 using DebugTickSource = uint64_t (*)();

@@ -66,8 +66,10 @@ class Logger {
   std::mutex lock_;
 };
 
-// The application's one log (created by the main dialog's set-up; tests create their
-// own). Null until then: LogEvent on a null log does nothing.
+// The application's one log. The main window owns the object: its dialog set-up
+// creates it and its destroy handler frees it, setting this pointer and clearing it
+// again; every other user borrows it (tests point it at a log of their own). Null
+// until then: LogEvent on a null log does nothing.
 extern Logger* LogRecord;
 
 // Adds a record under the lock, then runs the "record added" hook on the calling

@@ -59,11 +59,33 @@ class DriverPort {
   // One I/O-control request. Without a record the call completes before it returns.
   // With a record: true when it completed at once, false with ERROR_IO_PENDING when it
   // will complete later, false with another error when it was refused. In both
-  // accepted cases the record is completed (CompleteOverlapped) and its event set.
+  // accepted cases the record is completed as the contract below says.
   // in and out may be the same buffer; either may be null with length 0.
+  //
+  // Completion contract, which every backend keeps and the USB classes rely on:
+  //  - BeginOverlapped(record) before the request can complete, that is before it is
+  //    queued or handed to another thread (it marks the record in flight and clears
+  //    the record's event).
+  //  - Exactly one CompleteOverlapped(record, ...) per accepted request, after
+  //    everything the caller will read is written: the request block's status words,
+  //    the data, the packet records.
+  //  - CompleteOverlapped is the backend's last touch of the request: it signals the
+  //    event and then makes the result visible, and from that moment the caller may
+  //    free or reuse the record, its event, the request block and the data buffer
+  //    (a caller that collects the result without waiting does exactly that). After
+  //    it, the backend reads and writes none of them, not even to log or to count.
   virtual bool IoControl(DriverHandle handle, uint32_t code, const void* in, uint32_t inLength,
                          void* out, uint32_t outLength, uint32_t* bytesReturned,
                          Overlapped* record, uint32_t* error) = 0;
+  // Two requests end others, and every backend waits for what it ends: the USB classes
+  // free their request blocks and records as soon as these return.
+  //  - Abort (the endpoint abort request): cancels every transfer pending on that
+  //    endpoint of the device, whichever handle sent it, and completes only once each
+  //    of them has completed (record completed, event set). Transfers sent after the
+  //    abort began are not its concern. A backend whose cancellation is asynchronous
+  //    keeps its in-flight transfers per endpoint and waits for those it cancelled.
+  //  - Close: the same for every transfer still pending on the handle, before the
+  //    handle is gone.
 
   virtual NotifyHandle RegisterClassNotification(const Guid& interfaceClass,
                                                  DeviceNoticeRecipient* recipient,

@@ -4,6 +4,9 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+
+#include "platform/thread_annotations.h"
 
 constexpr uint32_t WAIT_OBJECT_0 = 0;
 constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;
@@ -16,15 +19,37 @@ class Event {
   Event(const Event&) = delete;
   Event& operator=(const Event&) = delete;
 
+  // With no waiter registered, one atomic operation, which is also Set's last touch of
+  // the event. Otherwise the same operation also counts the Set as still waking, and
+  // no waiter returns (and lets the owner free the event) before that count is back
+  // to zero.
   void Set();
   void Reset();
+  // A peek for diagnostics and tests; only a wait consumes the signal.
   bool IsSet() const;
 
+  struct Sleeper;  // one waiting thread, on its own stack
+
  private:
+  friend class EventWait;
   friend uint32_t WaitForSingleObject(Event*, uint32_t);
-  friend uint32_t WaitForTwoObjects(Event*, Event*, bool, uint32_t);
+  static constexpr uint32_t kSignaled = 1;
+  static constexpr uint32_t kSleeperUnit = 2;        // bits 1..15: registered waiters
+  static constexpr uint32_t kSetterUnit = 1u << 16;  // bits 16..31: Sets still waking them
+  static constexpr uint32_t kSetterMask = ~(kSetterUnit - 1);
+
   const bool manualReset_;
-  std::atomic<bool> signaled_;  // set anywhere; consumed only under the wait lock
+  // Signal bit, registered waiters and Sets on their way to them in one word: a Set or
+  // a wait that finds nobody there and a waiter that registers cannot miss each other.
+  std::atomic<uint32_t> state_;
+  TwMutex lock_;
+  // Sleepers registered on this event (intrusive; the nodes live on their stacks).
+  struct Link {
+    Sleeper* Who = nullptr;
+    Link* Prev = nullptr;
+    Link* Next = nullptr;
+  };
+  Link* sleepers_ TW_GUARDED_BY(lock_) = nullptr;
 };
 
 // 0 when signalled, WAIT_TIMEOUT when the time ran out, WAIT_FAILED for a null event.

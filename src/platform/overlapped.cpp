@@ -1,17 +1,22 @@
 #include "platform/overlapped.h"
 
+#include <thread>
+
 #include "platform/win_error.h"
 
 void BeginOverlapped(Overlapped* record) {
+  record->Signalling.store(false, std::memory_order_relaxed);
   record->BytesTransferred.store(0, std::memory_order_relaxed);
   record->Status.store(ERROR_IO_PENDING, std::memory_order_release);
+  if (record->hEvent != nullptr) record->hEvent->Reset();
 }
 
 void CompleteOverlapped(Overlapped* record, uint32_t error, uint32_t bytes) {
-  Event* event = record->hEvent;  // read first: the owner may reuse the record once done
+  Event* event = record->hEvent;
   record->BytesTransferred.store(bytes, std::memory_order_relaxed);
-  record->Status.store(error, std::memory_order_release);
+  record->Signalling.store(true, std::memory_order_release);
   if (event != nullptr) event->Set();
+  record->Status.store(error, std::memory_order_release);
 }
 
 bool GetOverlappedResult(Overlapped* record, uint32_t* bytes, bool wait, uint32_t* error) {
@@ -21,8 +26,14 @@ bool GetOverlappedResult(Overlapped* record, uint32_t* bytes, bool wait, uint32_
   }
   uint32_t status = record->Status.load(std::memory_order_acquire);
   if (status == ERROR_IO_PENDING && wait && record->hEvent != nullptr) {
-    while ((status = record->Status.load(std::memory_order_acquire)) == ERROR_IO_PENDING) {
+    while (!record->Signalling.load(std::memory_order_acquire)) {
       WaitForSingleObject(record->hEvent, 10);
+    }
+  }
+  if (status == ERROR_IO_PENDING && record->Signalling.load(std::memory_order_acquire)) {
+    // The completer is inside Set or just past it; the status is its next store.
+    while ((status = record->Status.load(std::memory_order_acquire)) == ERROR_IO_PENDING) {
+      std::this_thread::yield();
     }
   }
   if (status == ERROR_IO_PENDING) {

@@ -1,5 +1,8 @@
 // The overlapped record of an asynchronous driver request: owned by the caller,
-// completed by the driver port with a status and a byte count, then its event set.
+// completed by the driver port with a status and a byte count. The order of a
+// completion is the contract every backend relies on (driver_port.h): the event is
+// signalled first and the result made visible last, so that a caller who sees the
+// result may free or reuse the record and its event at once.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -8,17 +11,25 @@
 
 struct Overlapped {
   Event* hEvent = nullptr;
-  // Completion status as a system error code; ERROR_IO_PENDING while in flight.
+  // Completion status as a system error code; ERROR_IO_PENDING until the completer
+  // has let go of the record and its event.
   std::atomic<uint32_t> Status{0};
   std::atomic<uint32_t> BytesTransferred{0};
+  // Raised by the completer just before it signals the event: whoever wakes on the
+  // event finds the status following within a few instructions.
+  std::atomic<bool> Signalling{false};
 };
 
-// Driver-port side: marks the record in flight (before the request is queued) ...
+// Driver-port side: marks the record in flight and clears its event, before the
+// request can complete (a signal left from the record's previous use would otherwise
+// end the next wait early) ...
 void BeginOverlapped(Overlapped* record);
-// ... and completes it: status and count become visible, then the event is set.
+// ... and completes it: the count is stored, the event set, and then the status made
+// visible, the completer's last touch of the record and its event.
 void CompleteOverlapped(Overlapped* record, uint32_t error, uint32_t bytes);
 
 // Collects the result. Without wait, a request still in flight answers false with
-// ERROR_IO_INCOMPLETE. A completed request reports its byte count, and true only when
-// its status is 0 (else false with the status as error).
+// ERROR_IO_INCOMPLETE; one whose completer is already signalling is waited for the
+// few instructions it needs. A completed request reports its byte count, and true only
+// when its status is 0 (else false with the status as error).
 bool GetOverlappedResult(Overlapped* record, uint32_t* bytes, bool wait, uint32_t* error);

@@ -40,6 +40,10 @@ std::mutex g_requestLock;
 
 uint32_t PlugSpeedCode = 0;
 
+void ResetPlugSpeedCode() {
+  PlugSpeedCode = 0;
+}
+
 bool IsPlugOpen() {
   return PlugDevice != nullptr && PlugDevice->DeviceHandle != INVALID_DRIVER_HANDLE;
 }

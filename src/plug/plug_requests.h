@@ -56,8 +56,11 @@ bool CheckPlugInfo(const PlugInfoBuffer& buffer, void* owner = nullptr);
 // ---- Speed code ----
 
 // The plug's last answer to the speed request (1 full, 2 high, 3 SuperSpeed); 0 until
-// a plug answered. A failed read keeps the previous code. Window thread only.
+// a plug answered. A failed read keeps the previous code. Window thread only; owned
+// by this module (plug/plug_requests).
 extern uint32_t PlugSpeedCode;
+// Back to 0, as at process start (tests).
+void ResetPlugSpeedCode();
 
 // Sends the speed request and returns PlugSpeedCode afterwards.
 uint32_t ReadPlugSpeedCode();

@@ -15,8 +15,10 @@ extern std::u16string CurrentPlugSerial;
 extern std::atomic<uint32_t> SelectedDeviceNumber;
 // 10 x major + minor firmware digit of the plug in use.
 extern std::atomic<int32_t> FirmwareNumber;
-// The long-lived device object of the plug in use; created by the main dialog's
-// set-up before any other thread starts, destroyed after they ended.
+// The long-lived device object of the plug in use. The main window owns the object:
+// its dialog set-up creates it before any other thread starts and its destruction
+// frees it after they ended, setting this pointer and clearing it again. Everybody
+// else borrows it through this pointer and never frees it.
 extern UsbDevice* PlugDevice;
 
 // The start of every plug's device-interface path (PlugDevicePathPrefix, in UTF-16).

@@ -1,5 +1,7 @@
 #include "protocol/device_path.h"
 
+#include <cstdio>
+
 namespace {
 
 char Lower(char c) {
@@ -18,7 +20,13 @@ constexpr std::string_view kPrefixText(kPrefix.data(), kPrefix.size());
 }  // namespace
 
 std::string PlugDevicePath(std::string_view serial) {
-  std::string path = LowerText(kPrefixText);
+  return DevicePathFor({PLUG_VENDOR_ID, PLUG_PRODUCT_ID}, serial);
+}
+
+std::string DevicePathFor(PlugId id, std::string_view serial) {
+  char prefix[PLUG_DEVICE_PATH_PREFIX_LENGTH + 1];
+  std::snprintf(prefix, sizeof prefix, "\\\\?\\usb#vid_%04x&pid_%04x#", id.Vendor, id.Product);
+  std::string path = prefix;
   path += serial;
   path += '#';
   path += LowerText(PLUG_INTERFACE_CLASS.ToString());

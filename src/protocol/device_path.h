@@ -33,6 +33,8 @@ constexpr std::array<char, PLUG_DEVICE_PATH_PREFIX_LENGTH> PlugDevicePathPrefix(
 
 // The path of the plug with this serial, in the lower case drivers report.
 std::string PlugDevicePath(std::string_view serial);
+// The same for a device with other ids (a plug added with --plug-id).
+std::string DevicePathFor(PlugId id, std::string_view serial);
 
 // The serial in a plug's path: the text after the prefix up to the next '#' (or the
 // end). nullopt when the path does not start with the prefix.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 // Beyond a zero length and a descriptor that runs past the end of its set, these
 // also count as malformed, because their fields could not be read from them: a
@@ -74,8 +75,7 @@ std::unique_ptr<UsbAltInterface> BuildAltInterface(const uint8_t* set, size_t li
       setting->DescriptorSpan = static_cast<uint16_t>(setting->DescriptorSpan + set[next]);
       next += set[next];
     }
-    setting->Endpoints[++slot] =
-        UsbEndpoint::FromDescriptor(handle, set + pos, companion).release();
+    setting->AdoptEndpoint(++slot, UsbEndpoint::FromDescriptor(handle, set + pos, companion));
     pos = next;
   }
   setting->bNumEndpoints = slot;
@@ -83,21 +83,9 @@ std::unique_ptr<UsbAltInterface> BuildAltInterface(const uint8_t* set, size_t li
 }
 }  // namespace
 
-UsbAltInterface::~UsbAltInterface() {
-  for (size_t i = 1; i < std::size(Endpoints); ++i) delete Endpoints[i];
-}
-
-UsbConfiguration::~UsbConfiguration() {
-  for (UsbAltInterface* setting : AltSettings) {
-    if (setting == nullptr || setting->Endpoints[0] == nullptr) continue;
-    UsbEndpoint* control = setting->Endpoints[0];
-    for (UsbAltInterface* other : AltSettings) {
-      if (other != nullptr) other->Endpoints[0] = nullptr;
-    }
-    delete control;
-    break;
-  }
-  for (UsbAltInterface* setting : AltSettings) delete setting;
+void UsbAltInterface::AdoptEndpoint(size_t index, std::unique_ptr<UsbEndpoint> endpoint) {
+  Endpoints[index] = endpoint.get();
+  ownedEndpoints_[index] = std::move(endpoint);
 }
 
 std::unique_ptr<UsbConfiguration> BuildConfiguration(const uint8_t* set, size_t size,
@@ -124,7 +112,7 @@ std::unique_ptr<UsbConfiguration> BuildConfiguration(const uint8_t* set, size_t 
           BuildAltInterface(set, limit, offset, handle, form);
       if (!setting) return nullptr;
       step = setting->DescriptorSpan;
-      config->AltSettings[config->AltSettingTotal++] = setting.release();
+      config->AltSettings[config->AltSettingTotal++] = std::move(setting);
     }
     offset += step;
   }

@@ -1,8 +1,12 @@
 // The device's raw descriptor sets as objects: one UsbConfiguration per
 // configuration set, one UsbAltInterface per interface descriptor (alternate setting)
 // holding its endpoint objects, and one UsbBosInfo per BOS set. Works on byte buffers
-// alone; the driver handle is only stored into the endpoints it creates.
+// alone; the driver handle is only stored into the endpoints it creates. Each object
+// owns what it holds (a configuration its settings, a setting its endpoints), so
+// releasing a configuration releases everything once; the control endpoint shown in
+// entry 0 of a selected setting belongs to the device, never to the tree.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,16 +18,16 @@
 // companion descriptors.
 enum class DescriptorForm : uint8_t { Usb20, SuperSpeed };
 
+// One alternate setting. It owns the endpoints of entries 1..bNumEndpoints; Endpoints
+// itself is the view callers walk.
 struct UsbAltInterface {
   UsbAltInterface() = default;
   UsbAltInterface(const UsbAltInterface&) = delete;
   UsbAltInterface& operator=(const UsbAltInterface&) = delete;
-  // Releases the endpoints of entries 1 and up; entry 0 (the device's control
-  // endpoint) is released by the configuration, once.
-  ~UsbAltInterface();
 
-  // Entry 0: the control endpoint once the setting is selected; entries
-  // 1..bNumEndpoints: the endpoints in descriptor order, never empty.
+  // Entry 0: the device's control endpoint while the setting is selected (borrowed:
+  // the device owns it); entries 1..bNumEndpoints: the endpoints in descriptor order,
+  // never empty.
   UsbEndpoint* Endpoints[32] = {};
   uint8_t bLength = 0;
   uint8_t bDescriptorType = 0;
@@ -38,17 +42,17 @@ struct UsbAltInterface {
   uint8_t iInterface = 0;
   uint8_t SettingsOfInterface = 0;
   uint16_t DescriptorSpan = 0;
+
+  // Takes the endpoint for entry index (1..31) and shows it there.
+  void AdoptEndpoint(size_t index, std::unique_ptr<UsbEndpoint> endpoint);
+
+ private:
+  std::unique_ptr<UsbEndpoint> ownedEndpoints_[32];
 };
 
 struct UsbConfiguration {
-  UsbConfiguration() = default;
-  UsbConfiguration(const UsbConfiguration&) = delete;
-  UsbConfiguration& operator=(const UsbConfiguration&) = delete;
-  // Releases the shared control endpoint once (the first setting holding it in
-  // entry 0), then every setting with its endpoints.
-  ~UsbConfiguration();
-
-  UsbAltInterface* AltSettings[255] = {};  // owned; the unused tail is null
+  // One setting per interface descriptor, in order; the unused tail is null.
+  std::array<std::unique_ptr<UsbAltInterface>, 255> AltSettings;
   uint8_t bLength = 0;
   uint8_t bDescriptorType = 0;
   uint16_t wTotalLength = 0;

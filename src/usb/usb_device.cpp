@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/message_box.h"
@@ -177,7 +178,7 @@ void UsbDevice::ChooseLanguage() {
   }
 }
 
-void UsbDevice::ReadStringText(uint8_t stringIndex, char16_t* text) {
+void UsbDevice::ReadStringText(uint8_t stringIndex, std::span<char16_t> text) {
   std::vector<uint8_t> answer;
   if (!ReadDescriptorSet(static_cast<uint16_t>(0x0300 + stringIndex), LanguageId, 2, false, &answer,
                          true)) {
@@ -185,7 +186,7 @@ void UsbDevice::ReadStringText(uint8_t stringIndex, char16_t* text) {
   }
   if (answer.size() < 2 || answer[0] <= 2 || answer[1] != kStringType) return;
   const size_t bytes = std::min<size_t>(answer[0], answer.size()) - 2;
-  std::memset(text, 0, 256);
+  std::ranges::fill(text, u'\0');
   // Little-endian units; an odd trailing byte fills the low half of its unit.
   for (size_t i = 0; i < bytes; ++i) {
     const char16_t byte = answer[2 + i];
@@ -260,7 +261,8 @@ bool UsbDevice::Open(uint8_t deviceNumber) {
   }
 
   const uint8_t ep0Descriptor[7] = {7, 5, 0x00, 0x00, 0, 0, 0};
-  ControlEndpoint = new UsbControlEndpoint(DeviceHandle, ep0Descriptor, nullptr);
+  controlEndpoint_ = std::make_unique<UsbControlEndpoint>(DeviceHandle, ep0Descriptor, nullptr);
+  ControlEndpoint = controlEndpoint_.get();
   ControlEndpoint->MaxPacketSize = static_cast<uint16_t>(Ep0PacketSize);
 
   if (!Configs[0] || Configs[0]->AltSettingTotal == 0) return false;
@@ -290,7 +292,7 @@ void UsbDevice::SelectSetting() {
   uint8_t current = kCurrentSettingUnknown;
   if (!SendDeviceRequest(IOCTL_GET_ALT_SETTING, &current, 1)) current = kCurrentSettingUnknown;
   for (uint8_t i = 0; i < config->AltSettingTotal; ++i) {
-    UsbAltInterface* setting = config->AltSettings[i];
+    UsbAltInterface* setting = config->AltSettings[i].get();
     if (setting->bAlternateSetting != current) continue;
     AltIndex = i;
     bInterfaceClass = setting->bInterfaceClass;
@@ -335,24 +337,15 @@ void UsbDevice::ReleaseTree() {
   std::memset(DeviceDescriptor, 0, sizeof DeviceDescriptor);
   RawBos.clear();
   BosInfo.reset();
-  // The control endpoint goes with the configuration whose setting holds it; one
-  // that no setting took (Open ended before selecting) is released here.
-  bool controlHeld = false;
-  for (const auto& config : Configs) {
-    if (!config) continue;
-    for (const UsbAltInterface* setting : config->AltSettings) {
-      if (setting != nullptr && setting->Endpoints[0] != nullptr) controlHeld = true;
-    }
-  }
   for (uint8_t i = 0; i < kConfigSlots; ++i) {
     RawConfig[i].clear();
     Configs[i].reset();
   }
-  if (!controlHeld) delete ControlEndpoint;
   IsocInEndpoint = IsocOutEndpoint = nullptr;
   BulkInEndpoint = BulkOutEndpoint = nullptr;
   InterruptInEndpoint = InterruptOutEndpoint = nullptr;
   ControlEndpoint = nullptr;
+  controlEndpoint_.reset();
   // The table was the released setting's array: it must not outlive it.
   EndpointTable = nullptr;
   PresentCount = 0;
@@ -394,7 +387,7 @@ uint8_t UsbDevice::CountEndpoints() {
   if (DeviceHandle == INVALID_DRIVER_HANDLE || ConfigIndex >= kConfigSlots) return 0;
   const UsbConfiguration* config = Configs[ConfigIndex].get();
   if (config == nullptr) return 0;
-  UsbAltInterface* setting = config->AltSettings[AltIndex];
+  const UsbAltInterface* setting = config->AltSettings[AltIndex].get();
   // Only the published setting has a table the callers may walk.
   if (setting == nullptr || EndpointTable != setting->Endpoints) return 0;
   return static_cast<uint8_t>(setting->bNumEndpoints + 1);
@@ -410,7 +403,7 @@ void UsbDevice::CopyConfigDescriptor(uint8_t* out9) {
 void UsbDevice::CopyInterfaceDescriptor(uint8_t* out9) {
   std::memset(out9, 0, 9);
   if (ConfigIndex >= kConfigSlots || !Configs[ConfigIndex]) return;
-  const UsbAltInterface* s = Configs[ConfigIndex]->AltSettings[AltIndex];
+  const UsbAltInterface* s = Configs[ConfigIndex]->AltSettings[AltIndex].get();
   if (s == nullptr) return;
   const uint8_t fields[9] = {
       s->bLength,       s->bDescriptorType, s->bInterfaceNumber,   s->bAlternateSetting,

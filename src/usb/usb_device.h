@@ -2,10 +2,16 @@
 // the devices of the driver's interface class, opens one by number, reads and parses
 // its descriptors, selects the setting the driver reports as current and publishes
 // that setting's endpoints. Every driver call goes through the driver port.
+//
+// The object owns what Open builds: the raw sets, the parsed configurations (and
+// through them every setting and endpoint), the BOS information and endpoint 0.
+// EndpointTable, ControlEndpoint and the six endpoint shortcuts are borrowed views;
+// they die with the next CloseDevice or Open.
 #pragma once
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "platform/driver_port.h"
@@ -45,7 +51,7 @@ class UsbDevice {
   UsbEndpoint* IsocOutEndpoint = nullptr;
   UsbEndpoint* BulkInEndpoint = nullptr;
   UsbEndpoint* BulkOutEndpoint = nullptr;
-  UsbControlEndpoint* ControlEndpoint = nullptr;
+  UsbControlEndpoint* ControlEndpoint = nullptr;  // borrowed view of controlEndpoint_
   UsbEndpoint* InterruptInEndpoint = nullptr;
   UsbEndpoint* InterruptOutEndpoint = nullptr;
   uint16_t LanguageId = 0;
@@ -104,7 +110,7 @@ class UsbDevice {
                          std::vector<uint8_t>* data, bool updateNtStatus);
   void ReadDeviceDescriptor();
   void ChooseLanguage();
-  void ReadStringText(uint8_t stringIndex, char16_t* text);
+  void ReadStringText(uint8_t stringIndex, std::span<char16_t> text);
   void QueryDriver();
   void SelectSetting();
   void PublishEndpoints(UsbAltInterface* setting);
@@ -112,4 +118,7 @@ class UsbDevice {
   bool FailMalformed(const char16_t* text, const char16_t* caption);
 
   const char16_t* CloseError = nullptr;
+  // Endpoint 0, shared by every setting: created by Open, shown as ControlEndpoint and
+  // in entry 0 of the selected setting, released by CloseDevice. Its only owner.
+  std::unique_ptr<UsbControlEndpoint> controlEndpoint_;
 };

@@ -36,7 +36,7 @@ TEST(BenchmarkSizing, TransferSizeAndQueueDepthFollowEndpointAndSpeed) {
     EXPECT_EQ(BenchmarkTransferSize(c.PacketSize), c.Size);
     EXPECT_EQ(TestStats.PacketsPerTransfer, c.Packets);
   }
-  TestConfig = TestConfigRecord{};
+  ResetTestConfig();
   EXPECT_EQ(BenchmarkQueueDepth(3880.0f, 1048576, 64), 64);  // 485 a second
   EXPECT_EQ(BenchmarkQueueDepth(3880.0f, 1048576, 16), 16);
   EXPECT_EQ(BenchmarkQueueDepth(9.216f, 65536, 64), 18);

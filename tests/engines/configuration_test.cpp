@@ -25,10 +25,7 @@ std::string Fields(const TestConfigRecord& c) {
 class TestConfigTest : public ::testing::Test {
  protected:
   void SetUp() override { TearDown(); }
-  void TearDown() override {
-    TestConfig.SaveLogAtEnd = 0;
-    SetConfigDefaults();
-  }
+  void TearDown() override { ResetTestConfig(); }
   LogCapture log_;
 };
 
@@ -48,6 +45,13 @@ TEST_F(TestConfigTest, DefaultsAreTheDocumentedOnesAndKeepSaveLogAtEnd) {
   EXPECT_EQ(TransferSizeIndex, -1);
   EXPECT_EQ(TransferSize, 2097152);
   EXPECT_EQ(QueueSizeIndex, -1);
+  EXPECT_EQ(QueueSize, 64);
+
+  // The reset is the start of the process: SaveLogAtEnd goes too.
+  QueueSize = 2;
+  ResetTestConfig();
+  EXPECT_EQ(Fields(TestConfig), Fields(TestConfigRecord{}));
+  EXPECT_EQ(TestConfig.SaveLogAtEnd, 0u);
   EXPECT_EQ(QueueSize, 64);
 }
 
@@ -181,7 +185,7 @@ TEST_F(TestConfigTest, SizesFollowTheirIndexesAndFullSpeedOffers256KBAtMost) {
   EXPECT_EQ(TransferSizeIndex, 5);
   EXPECT_EQ(TransferSize, 2097152);
   EXPECT_EQ(std::u16string(TransferSizeNames[5]), u"2MB");
-  TransferSizeIndex = -1;
+  ResetTestConfig();  // no size chosen again
   PrepareBenchmarkSizes(1);
   EXPECT_EQ(TransferSizeIndex, 2);
   EXPECT_EQ(TransferSize, 262144);

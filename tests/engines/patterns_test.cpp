@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "engines/log_capture.h"
 #include "engines/configuration.h"
+#include "engines/log_capture.h"
 #include "engines/statistics.h"
 
 using ::testing::Each;
@@ -24,7 +24,7 @@ class PatternTest : public ::testing::Test {
     TestStats.TransferSize = kBlock;
   }
   void TearDown() override {
-    SetConfigDefaults();
+    ResetTestConfig();
     ResetTestStats();
   }
   LogCapture log_;

@@ -9,8 +9,8 @@ namespace {
 
 class StatsTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetConfigDefaults(); }
-  void TearDown() override { SetConfigDefaults(); }
+  void SetUp() override { ResetTestConfig(); }
+  void TearDown() override { ResetTestConfig(); }
 };
 
 std::string Duration(int64_t seconds) {

@@ -15,7 +15,7 @@ void Check(bool condition) {
 void CheckConfiguration(const UsbConfiguration* config, size_t size) {
   if (config == nullptr) return;
   for (size_t i = 0; i < 255; ++i) {
-    const UsbAltInterface* setting = config->AltSettings[i];
+    const UsbAltInterface* setting = config->AltSettings[i].get();
     Check((setting != nullptr) == (i < config->AltSettingTotal));
     if (setting == nullptr) continue;
     Check(setting->bNumEndpoints <= 31);

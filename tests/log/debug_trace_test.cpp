@@ -33,6 +33,7 @@ class DebugTraceTest : public ::testing::Test {
     std::filesystem::create_directories(temp_);
     setenv("XDG_DOCUMENTS_DIR", documents_.c_str(), 1);
     setenv("TMPDIR", temp_.c_str(), 1);
+    ResetDebugTrace();
     g_tick = 5000;
     SetDebugTraceTickSource(&TestTick);
     SetMessageBoxHandler(
@@ -41,11 +42,9 @@ class DebugTraceTest : public ::testing::Test {
                            Format8("%X", flags));
           return IDOK;
         });
-    DebugMode = false;
   }
   ~DebugTraceTest() override {
-    DebugMode = false;
-    SetDebugTraceTickSource(nullptr);
+    ResetDebugTrace();
     SetMessageBoxHandler(nullptr);
   }
 
@@ -164,6 +163,10 @@ TEST_F(DebugTraceTest, FallsBackToTheTemporaryFolderAndNamesTheAnnouncedPath) {
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[4], "0.000s - DEBUG Path: " + announced);
   EXPECT_EQ(lines[7], "0.000s - here");
+
+  ResetDebugTrace();  // as at process start: off, and no file to write to
+  EXPECT_FALSE(DebugMode);
+  EXPECT_EQ(DebugTracePath(), u"");
 }
 
 TEST_F(DebugTraceTest, TotalFailureIsToldOnceAndLinesAreDropped) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
+#include <vector>
 
 #include "platform/win_error.h"
 
@@ -84,4 +86,112 @@ TEST(Event, ManySettersOneWaiterLosesNoSignal) {
   }
   waiter.join();
   EXPECT_EQ(woken.load(), 1000);
+}
+
+TEST(Event, SleepingTwoEventWaitsEndOnTheRightEvent) {
+  Event a(false, false), b(false, false);
+  std::thread setB([&] { b.Set(); });
+  EXPECT_EQ(WaitForTwoObjects(&a, &b, false, 5000), 1u);
+  setB.join();
+  EXPECT_FALSE(b.IsSet());
+
+  // Both: the one set early stays until the other comes, then both go together.
+  a.Set();
+  std::thread setLater([&] { b.Set(); });
+  EXPECT_EQ(WaitForTwoObjects(&a, &b, true, 5000), WAIT_OBJECT_0);
+  setLater.join();
+  EXPECT_FALSE(a.IsSet());
+  EXPECT_FALSE(b.IsSet());
+
+  // The same event twice is one event.
+  a.Set();
+  EXPECT_EQ(WaitForTwoObjects(&a, &a, true, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForTwoObjects(&a, &a, false, 0), WAIT_TIMEOUT);
+}
+
+TEST(Event, ManualResetWakesEverySleeper) {
+  Event e(true, false);
+  std::atomic<int> woken{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 3; ++i) {
+    waiters.emplace_back([&] {
+      if (WaitForSingleObject(&e, 5000) == WAIT_OBJECT_0) ++woken;
+    });
+  }
+  e.Set();
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(woken.load(), 3);
+  EXPECT_TRUE(e.IsSet());
+}
+
+// One waiter on both events against one waiter on each: every round's two signals are
+// taken exactly once each, whoever takes them, and a wait on both never takes one of
+// them alone.
+TEST(Event, WaitOnBothCompetesFairlyWithSingleWaits) {
+  constexpr int kRounds = 500;
+  Event a(false, false), b(false, false);
+  std::atomic<int> takenA{0}, takenB{0};
+  std::atomic<bool> stop{false};
+  auto loop = [&](auto wait) {
+    return std::thread([&, wait] {
+      while (!stop.load()) wait();
+    });
+  };
+  std::thread both = loop([&] {
+    if (WaitForTwoObjects(&a, &b, true, 5) == WAIT_OBJECT_0) {
+      ++takenA;
+      ++takenB;
+    }
+  });
+  std::thread onlyA = loop([&] {
+    if (WaitForSingleObject(&a, 5) == WAIT_OBJECT_0) ++takenA;
+  });
+  std::thread onlyB = loop([&] {
+    if (WaitForSingleObject(&b, 5) == WAIT_OBJECT_0) ++takenB;
+  });
+  // A signal lost by a wait would stall the rounds: give up after a while instead.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (int round = 1; round <= kRounds; ++round) {
+    a.Set();
+    b.Set();
+    while ((takenA.load() < round || takenB.load() < round) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    if (takenA.load() != round || takenB.load() != round) break;
+  }
+  stop = true;
+  both.join();
+  onlyA.join();
+  onlyB.join();
+  EXPECT_EQ(takenA.load(), kRounds);
+  EXPECT_EQ(takenB.load(), kRounds);
+  EXPECT_FALSE(a.IsSet());
+  EXPECT_FALSE(b.IsSet());
+}
+
+// The thread that waits for an event may free it the moment its wait returns, however
+// the wait met the Set: already given, given while it was getting ready to sleep, or
+// waking it. ASan and TSan watch that Set never touches the event after that.
+TEST(Event, WaiterMayFreeTheEventTheMomentItsWaitReturns) {
+  constexpr int kRounds = 2000;
+  std::atomic<Event*> handed{nullptr};
+  std::atomic<int> failures{0};
+  std::thread waiter([&] {
+    for (int round = 0; round < kRounds; ++round) {
+      Event* event;
+      while ((event = handed.load()) == nullptr) std::this_thread::yield();
+      handed.store(nullptr);
+      if (WaitForSingleObject(event, 5000) != WAIT_OBJECT_0) ++failures;
+      delete event;
+    }
+  });
+  for (int round = 0; round < kRounds; ++round) {
+    auto* event = new Event(false, false);
+    handed.store(event);
+    while (handed.load() != nullptr) std::this_thread::yield();
+    event->Set();  // not touched after this: the waiter owns it now
+  }
+  waiter.join();
+  EXPECT_EQ(failures.load(), 0);
 }

@@ -2,9 +2,79 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "platform/win_error.h"
+
+namespace {
+
+// A driver's completion thread: completes each record it is handed and says when it
+// has returned from the completion. It sleeps while it has nothing to do.
+class Completer {
+ public:
+  Completer() : thread_([this] { Run(); }) {}
+  ~Completer() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  void Complete(Overlapped* record, uint32_t bytes) {
+    {
+      std::lock_guard lock(mutex_);
+      handed_ = record;
+      bytes_ = bytes;
+    }
+    changed_.notify_all();
+  }
+  void WaitReturned() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return handed_ == nullptr; });
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return handed_ != nullptr || stop_; });
+      if (stop_) return;
+      Overlapped* record = handed_;
+      const uint32_t bytes = bytes_;
+      lock.unlock();
+      CompleteOverlapped(record, ERROR_SUCCESS, bytes);
+      lock.lock();
+      handed_ = nullptr;
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Overlapped* handed_ = nullptr;
+  uint32_t bytes_ = 0;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+// Polls without waiting, as CompleteTransfer collects a result: flat out at first, to
+// meet the completer inside its completion, then politely.
+uint32_t PollUntilDone(Overlapped* record) {
+  uint32_t bytes = 0, error = 0;
+  for (int polls = 0; !GetOverlappedResult(record, &bytes, false, &error); ++polls) {
+    if (error != ERROR_IO_INCOMPLETE) ADD_FAILURE() << "error " << error;
+    if (polls > 100000) std::this_thread::yield();
+  }
+  return bytes;
+}
+
+constexpr int kRounds = 5000;
+
+}  // namespace
 
 TEST(Overlapped, PendingRecordIsIncompleteWithoutWait) {
   Event e(false, false);
@@ -54,4 +124,71 @@ TEST(Overlapped, WaitingFormBlocksUntilComplete) {
   EXPECT_TRUE(GetOverlappedResult(&ov, &bytes, true, &error));
   EXPECT_EQ(bytes, 5u);
   t.join();
+}
+
+// A caller that sees the result frees the record and its event at once. The completer
+// must be done with both by then: ASan and TSan watch that it never touches them again.
+TEST(Overlapped, ResultSeenWithoutWaitingMeansTheCompleterHasLetGo) {
+  Completer completer;
+  for (int round = 0; round < kRounds; ++round) {
+    auto event = std::make_unique<Event>(false, false);
+    auto record = std::make_unique<Overlapped>();
+    record->hEvent = event.get();
+    BeginOverlapped(record.get());
+    completer.Complete(record.get(), round);
+    ASSERT_EQ(PollUntilDone(record.get()), uint32_t(round));
+    record.reset();
+    event.reset();
+    completer.WaitReturned();
+  }
+}
+
+// Seen without waiting, a result comes with its signal already given.
+TEST(Overlapped, ResultSeenWithoutWaitingComesAfterTheSignal) {
+  Completer completer;
+  Event event(false, false);
+  Overlapped record;
+  record.hEvent = &event;
+  for (int round = 0; round < kRounds; ++round) {
+    BeginOverlapped(&record);
+    completer.Complete(&record, round);
+    ASSERT_EQ(PollUntilDone(&record), uint32_t(round));
+    ASSERT_TRUE(event.IsSet()) << "result visible before the signal, round " << round;
+    completer.WaitReturned();
+  }
+}
+
+// The same record and auto-reset event, reused for the next request right after a
+// result was collected without waiting: no signal of the old request may end a wait
+// for the new one.
+TEST(Overlapped, ReusedRecordCarriesNoStaleSignal) {
+  Completer completer;
+  Event event(false, false);
+  Overlapped record;
+  record.hEvent = &event;
+  for (int round = 0; round < kRounds; ++round) {
+    BeginOverlapped(&record);
+    completer.Complete(&record, round);
+    ASSERT_EQ(PollUntilDone(&record), uint32_t(round));
+    BeginOverlapped(&record);  // the next request on the same record
+    completer.WaitReturned();
+    ASSERT_EQ(WaitForSingleObject(&event, 0), WAIT_TIMEOUT) << "stale signal, round " << round;
+  }
+}
+
+// Whoever wakes on the event collects the result without waiting and always finds it.
+TEST(Overlapped, WokenWaiterAlwaysFindsTheResult) {
+  Completer completer;
+  Event event(false, false);
+  Overlapped record;
+  record.hEvent = &event;
+  for (int round = 0; round < kRounds; ++round) {
+    BeginOverlapped(&record);
+    completer.Complete(&record, round);
+    ASSERT_EQ(WaitForSingleObject(&event, 5000), WAIT_OBJECT_0);
+    uint32_t bytes = 0, error = 0;
+    ASSERT_TRUE(GetOverlappedResult(&record, &bytes, false, &error)) << "error " << error;
+    ASSERT_EQ(bytes, uint32_t(round));
+    completer.WaitReturned();
+  }
 }

@@ -41,11 +41,11 @@ class PlugDeviceTest : public ::testing::Test {
     ASSERT_NE(device_->ControlEndpoint, nullptr);
     PlugDevice = device_.get();
     port_.ClearRequests();
-    PlugSpeedCode = 0;
+    ResetPlugSpeedCode();
   }
   void TearDown() override {
     PlugDevice = nullptr;
-    PlugSpeedCode = 0;
+    ResetPlugSpeedCode();
   }
 
  public:

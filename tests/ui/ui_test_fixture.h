@@ -39,7 +39,7 @@ class MainDialogFixture : public ::testing::Test {
     ResetRunState();
     ResetPlugMonitorState();
     ResetPlugSelection();
-    TestConfig = TestConfigRecord{};
+    ResetTestConfig();
     ResetMainWindowState();
     ResetMainDialogState();
     ResetResultsDisplay();
@@ -61,7 +61,7 @@ class MainDialogFixture : public ::testing::Test {
     ResetPlugSelection();
     ResetPlugMonitorState();
     LogRecord = nullptr;
-    TestConfig = TestConfigRecord{};
+    ResetTestConfig();
   }
 
   ui::headless::HeadlessWindow* Control(int32_t id) {

@@ -169,7 +169,7 @@ bool FakePort::IoControl(DriverHandle handle, uint32_t code, const void* in, uin
       it = pending_.erase(it);
     }
     if (record == nullptr) return true;
-    if (AbortAnswersPending) BeginOverlapped(record);
+    BeginOverlapped(record);
     CompleteOverlapped(record, ERROR_SUCCESS, 0);
     return !AbortAnswersPending || Refuse(error, ERROR_IO_PENDING);
   }
@@ -179,7 +179,10 @@ bool FakePort::IoControl(DriverHandle handle, uint32_t code, const void* in, uin
     // Every other request is synchronous; an overlapped caller gets its record completed.
     if (!SyncRequest(code, input, inLength, static_cast<uint8_t*>(out), outLength, &bytes, error))
       return false;
-    if (record != nullptr) CompleteOverlapped(record, ERROR_SUCCESS, bytes);
+    if (record != nullptr) {
+      BeginOverlapped(record);
+      CompleteOverlapped(record, ERROR_SUCCESS, bytes);
+    }
     return true;
   }
 
@@ -226,7 +229,10 @@ bool FakePort::IoControl(DriverHandle handle, uint32_t code, const void* in, uin
     return Refuse(error, ERROR_IO_PENDING);
   }
   bytes = Fill(call);
-  if (record != nullptr) CompleteOverlapped(record, call.Reply.Error, bytes);
+  if (record != nullptr) {
+    BeginOverlapped(record);
+    CompleteOverlapped(record, call.Reply.Error, bytes);
+  }
   return true;
 }
 

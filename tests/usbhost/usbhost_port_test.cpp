@@ -1,0 +1,132 @@
+// The port's parts that need no plug: notices, the access message and its rule, and
+// a port started and stopped on whatever bus this machine has.
+#include "usbhost/usbhost_port.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "platform/win_error.h"
+#include "protocol/device_path.h"
+#include "usb/usb_device.h"
+#include "usbhost/host_notices.h"
+
+namespace {
+
+struct Recorder : DeviceNoticeRecipient {
+  std::vector<DeviceNotice> Seen;
+  std::function<void()> OnNotice;
+  void OnDeviceNotice(const DeviceNotice& notice) override {
+    Seen.push_back(notice);
+    if (OnNotice) OnNotice();
+  }
+};
+
+DeviceNotice Interface(uint32_t event, std::string path) {
+  DeviceNotice n;
+  n.Event = event;
+  n.IsInterface = true;
+  n.Path = std::move(path);
+  return n;
+}
+
+DeviceNotice HandleNotice(DriverHandle handle) {
+  DeviceNotice n;
+  n.Event = DBT_DEVICEREMOVECOMPLETE;
+  n.Handle = handle;
+  return n;
+}
+
+TEST(HostNotices, EachNoticeReachesItsRegistrationsOnly) {
+  HostNotices notices;
+  Recorder window, plugA, plugB;
+  notices.RegisterClass(&window);
+  notices.RegisterHandle(0x100, &plugA);
+  notices.RegisterHandle(0x104, &plugB);
+  notices.Deliver({HandleNotice(0x100), Interface(DBT_DEVICEREMOVECOMPLETE, "p1"),
+                   Interface(DBT_DEVICEARRIVAL, "p1")});
+  ASSERT_EQ(window.Seen.size(), 2u);
+  EXPECT_EQ(window.Seen[0].Event, DBT_DEVICEREMOVECOMPLETE);
+  EXPECT_EQ(window.Seen[1].Event, DBT_DEVICEARRIVAL);
+  EXPECT_EQ(window.Seen[1].Path, "p1");
+  ASSERT_EQ(plugA.Seen.size(), 1u);
+  EXPECT_EQ(plugA.Seen[0].Handle, 0x100);
+  EXPECT_TRUE(plugB.Seen.empty());
+}
+
+TEST(HostNotices, ARecipientMayUnregisterWhileNoticesAreDelivered) {
+  HostNotices notices;
+  Recorder window;
+  const NotifyHandle id = notices.RegisterClass(&window);
+  window.OnNotice = [&] { EXPECT_TRUE(notices.Unregister(id, true)); };
+  notices.Deliver({Interface(DBT_DEVICEARRIVAL, "a"), Interface(DBT_DEVICEARRIVAL, "b")});
+  EXPECT_EQ(window.Seen.size(), 1u);  // gone before the second notice
+  EXPECT_FALSE(notices.Unregister(id, false));
+}
+
+TEST(UsbHostAccess, TheMessageAndTheInstalledRuleNameTheSamePlug) {
+  const std::string text = Utf16ToUtf8(AccessDeniedText({PLUG_VENDOR_ID, PLUG_PRODUCT_ID}, "1-2"));
+  EXPECT_NE(text.find(std::string(UDEV_RULE_FILE)), std::string::npos) << text;
+  EXPECT_NE(text.find(FormatPlugId({PLUG_VENDOR_ID, PLUG_PRODUCT_ID})), std::string::npos);
+  EXPECT_NE(text.find("1-2"), std::string::npos);
+
+  // The rule gives the plug's own ids to the user at the seat.
+  std::ifstream rule(TARNWICK_UDEV_RULE);
+  ASSERT_TRUE(rule) << TARNWICK_UDEV_RULE;
+  EXPECT_NE(std::string(TARNWICK_UDEV_RULE).find(std::string(UDEV_RULE_FILE)), std::string::npos);
+  const std::string id = FormatPlugId({PLUG_VENDOR_ID, PLUG_PRODUCT_ID});
+  const std::string vendor = "ATTR{idVendor}==\"" + id.substr(0, 4) + "\"";
+  const std::string product = "ATTR{idProduct}==\"" + id.substr(5) + "\"";
+  bool found = false;
+  for (std::string line; std::getline(rule, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    found = found ||
+            (line.find(vendor) != std::string::npos && line.find(product) != std::string::npos &&
+             line.find("TAG+=\"uaccess\"") != std::string::npos);
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST(UsbHostPort, StartsListsRefusesUnknownsAndStops) {
+  std::string error;
+  std::unique_ptr<DriverPort> port = CreateUsbHostPort(&error);
+  if (!port) GTEST_SKIP() << "libusb cannot start here: " << error;
+  uint32_t code = 0;
+  auto other = port->GetClassDevices(Guid{}, &code);
+  ASSERT_NE(other, nullptr);
+  std::string path;
+  EXPECT_EQ(other->GetInterfacePath(0, &path), ERROR_NO_MORE_ITEMS);
+
+  EXPECT_EQ(port->Open(PlugDevicePath("no-such-plug"), &code), INVALID_DRIVER_HANDLE);
+  EXPECT_EQ(code, ERROR_FILE_NOT_FOUND);
+  uint8_t word[4];
+  EXPECT_FALSE(port->IoControl(0x100, IOCTL_GET_SPEED, word, 4, word, 4, nullptr, nullptr, &code));
+  EXPECT_EQ(code, ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(port->Close(0x100, &code));
+  Recorder window;
+  EXPECT_EQ(port->RegisterHandleNotification(0x100, &window, &code), NO_NOTIFY_HANDLE);
+  const NotifyHandle registration =
+      port->RegisterClassNotification(PLUG_INTERFACE_CLASS, &window, &code);
+  EXPECT_NE(registration, NO_NOTIFY_HANDLE);
+
+  // The device object sees exactly the plugs the set lists.
+  SetDriverPort(port.get());
+  {
+    auto plugs = port->GetClassDevices(PLUG_INTERFACE_CLASS, &code);
+    ASSERT_NE(plugs, nullptr);
+    uint32_t listed = 0;
+    while (plugs->GetInterfacePath(listed, &path) == ERROR_SUCCESS) ++listed;
+    UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, false);
+    EXPECT_EQ(device.CountDevices(), listed);
+    EXPECT_FALSE(device.Open(static_cast<uint8_t>(listed)));
+  }
+  SetDriverPort(nullptr);
+  EXPECT_TRUE(port->UnregisterNotification(registration, &code));
+  port.reset();  // the event thread ends
+}
+
+}  // namespace
