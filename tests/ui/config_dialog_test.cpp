@@ -244,7 +244,7 @@ TEST_F(ConfigDialogTest, SizesApplyTheMomentTheyAreChosenAndSurviveCancel) {
   EXPECT_EQ(ReenumerationRecords(), 0);
 
   // Full speed offers three sizes; an unchosen size becomes the largest of them.
-  SetConfigDefaults();
+  ResetTestConfig();
   Set(C::FullSpeed, C::Benchmark, C::ReadOnly);
   dialog = Open();
   EXPECT_EQ(Entries(dialog, IDC_TRANSFER_SIZE_LIST).size(), 3u);
@@ -255,7 +255,7 @@ TEST_F(ConfigDialogTest, SizesApplyTheMomentTheyAreChosenAndSurviveCancel) {
   EXPECT_EQ(modalResult_.load(), IDCANCEL);
 
   // The loopback shows its own fixed sizes and leaves the benchmark's alone.
-  SetConfigDefaults();
+  ResetTestConfig();
   dialog = Open();
   for (auto [id, entry] :
        {std::pair{IDC_TRANSFER_SIZE_LIST, u"64KB"}, std::pair{IDC_QUEUE_SIZE_LIST, u"1"}}) {

@@ -35,8 +35,7 @@ class DialogFixture : public ::testing::Test {
       std::lock_guard lock(log_->Lock());
       log_->Clear();
     }
-    SetConfigDefaults();
-    TestConfig.SaveLogAtEnd = 0;
+    ResetTestConfig();
     ResetConfigDialogState();
     ResetPlugMonitorState();
     ui::SetWindowSystem(&system_);
@@ -53,7 +52,7 @@ class DialogFixture : public ::testing::Test {
     ResetPlugMonitorState();
     ResetConfigDialogState();
     LogRecord = nullptr;
-    SetConfigDefaults();
+    ResetTestConfig();
   }
 
   // Runs a modal dialog over the main window on the user-interface thread and returns
