@@ -1,0 +1,146 @@
+#include "ui/run_report.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringDecoder>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+QJsonObject ParseBack(const std::string& text) {
+  // Qt's reader lets raw control characters in strings pass; JSON does not.
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && inString) {
+      ++i;
+    } else if (text[i] == '"') {
+      inString = !inString;
+    } else if (inString) {
+      EXPECT_GE(static_cast<unsigned char>(text[i]), 0x20) << "raw control character at " << i;
+    }
+  }
+  // Strict UTF-8 first: the JSON reader would quietly replace bad bytes.
+  QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString decoded = decoder(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+  EXPECT_FALSE(decoder.hasError()) << "not UTF-8";
+  QJsonParseError error{};
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError)
+      << error.errorString().toStdString() << " at " << error.offset << "\n"
+      << text;
+  EXPECT_TRUE(document.isObject());
+  return document.object();
+}
+
+RunReport Benchmark() {
+  RunReport report;
+  report.test = u"benchmark";
+  report.mode = u"Read and Write";
+  report.endpointType = u"BULK";
+  report.plug = u"SIM0001";
+  report.speed = 3;
+  report.startTime = 1614953229;
+  report.durationSeconds = 62;
+  report.operations = 123;
+  report.totalErrors = 4;
+  report.readErrors = 1;
+  report.writeErrors = 2;
+  report.verificationErrors = 3;
+  report.publishedErrors = 5;
+  report.physicalLayerErrors = 6;
+  report.linkLayerErrors = 7;
+  report.averageMbps = 3456.789012345678;
+  report.theoreticalMaxMbps = 3880.0;
+  report.directions = {
+      {u"read",
+       3600.25,
+       3100.5,
+       3333.3333333333335,
+       5'000'000'000'000,
+       {{0.5, 3100.5}, {1.25, 3600.25}}},
+      {u"write", 3000.0, 2900.125, 2950.0, 42, {}},
+  };
+  report.passed = true;
+  return report;
+}
+
+TEST(RunReportTest, EveryFigureReadsBackAsWritten) {
+  const RunReport report = Benchmark();
+  const QJsonObject json = ParseBack(RunReportJson(report));
+  EXPECT_EQ(json["test"].toString(), "benchmark");
+  EXPECT_EQ(json["mode"].toString(), "Read and Write");
+  EXPECT_EQ(json["endpoint_type"].toString(), "BULK");
+  EXPECT_EQ(json["plug"].toString(), "SIM0001");
+  EXPECT_EQ(json["speed"]["code"].toInt(), 3);
+  EXPECT_EQ(json["speed"]["name"].toString(), "SuperSpeed 5Gb/s");
+  EXPECT_EQ(json["start_time"].toString(), "2021-03-05T14:07:09Z");
+  EXPECT_EQ(json["start_time_unix"].toInteger(), 1614953229);
+  EXPECT_EQ(json["duration_seconds"].toInteger(), 62);
+  EXPECT_EQ(json["operations"].toInteger(), 123);
+  const QJsonObject errors = json["errors"].toObject();
+  const std::pair<const char*, int64_t> counters[] = {
+      {"total", 4},     {"read", 1},           {"write", 2},     {"verification", 3},
+      {"published", 5}, {"physical_layer", 6}, {"link_layer", 7}};
+  for (const auto& [key, value] : counters) EXPECT_EQ(errors[key].toInteger(), value) << key;
+  EXPECT_EQ(errors.size(), 7);
+  EXPECT_EQ(json["average_mbps"].toDouble(), report.averageMbps);
+  EXPECT_EQ(json["theoretical_max_mbps"].toDouble(), 3880.0);
+  const QJsonArray directions = json["directions"].toArray();
+  ASSERT_EQ(directions.size(), 2);
+  for (qsizetype i = 0; i < directions.size(); ++i) {
+    const DirectionRates& want = report.directions[static_cast<size_t>(i)];
+    const QJsonObject got = directions[i].toObject();
+    EXPECT_EQ(got["name"].toString().toStdU16String(), want.name);
+    EXPECT_EQ(got["max_mbps"].toDouble(), want.maxMbps);
+    EXPECT_EQ(got["min_mbps"].toDouble(), want.minMbps);
+    EXPECT_EQ(got["average_mbps"].toDouble(), want.averageMbps);
+    EXPECT_EQ(static_cast<uint64_t>(got["bytes"].toInteger()), want.bytes);
+    const QJsonArray series = got["series"].toArray();
+    ASSERT_EQ(static_cast<size_t>(series.size()), want.series.size());
+    for (qsizetype s = 0; s < series.size(); ++s) {
+      const QJsonArray pair = series[s].toArray();
+      ASSERT_EQ(pair.size(), 2);
+      EXPECT_EQ(pair[0].toDouble(), want.series[static_cast<size_t>(s)].seconds);
+      EXPECT_EQ(pair[1].toDouble(), want.series[static_cast<size_t>(s)].mbps);
+    }
+  }
+  EXPECT_EQ(json["result"].toString(), "PASS");
+}
+
+TEST(RunReportTest, TextIsEscapedAndFiguresNeverMeasuredAreNull) {
+  RunReport report;
+  report.test = u"loopback";
+  report.plug = u"a\"b\\c\n\t\x01\x1f/Prüf€\U0001D11E";
+  report.endpointType = u"\xD800lone";  // an unpaired surrogate
+  report.speed = 9;
+  report.directions = {{u"loopback", kNaN, kInf, -kInf, 0, {{0.0, kNaN}, {kInf, 1.5}}}};
+  const QJsonObject json = ParseBack(RunReportJson(report));
+  EXPECT_EQ(json["plug"].toString().toStdU16String(), report.plug);
+  EXPECT_EQ(json["endpoint_type"].toString().toStdU16String(), u"\xFFFDlone");
+  EXPECT_TRUE(json["mode"].isNull());
+  EXPECT_TRUE(json["speed"]["name"].isNull());
+  EXPECT_TRUE(json["start_time"].isNull());
+  EXPECT_TRUE(json["start_time_unix"].isNull());
+  EXPECT_TRUE(json["average_mbps"].isNull());
+  EXPECT_TRUE(json["theoretical_max_mbps"].isNull());
+  const QJsonObject loop = json["directions"][0].toObject();
+  for (const char* key : {"max_mbps", "min_mbps", "average_mbps"}) {
+    EXPECT_TRUE(loop[key].isNull()) << key;
+  }
+  EXPECT_TRUE(loop["series"][0][1].isNull());
+  EXPECT_TRUE(loop["series"][1][0].isNull());
+  EXPECT_EQ(loop["series"][1][1].toDouble(), 1.5);
+  EXPECT_EQ(json["result"].toString(), "FAIL");
+
+  report.directions.clear();
+  EXPECT_TRUE(ParseBack(RunReportJson(report))["directions"].toArray().isEmpty());
+}
+
+}  // namespace
