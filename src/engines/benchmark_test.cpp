@@ -267,6 +267,7 @@ void BenchmarkControlThread(ui::Window* mainWindow) {
                                 static_cast<unsigned long long>(figures.Blocks)),
                        rate),
         LogCategory::Benchmark);
+    ShellRateLogged(taken == Side::Read ? RateDirection::Read : RateDirection::Write, rate);
     figures.Microseconds += microseconds;
     figures.Bytes += bytes;
   }
@@ -286,6 +287,26 @@ void BenchmarkControlThread(ui::Window* mainWindow) {
   StatusText.Set(u"BENCHMARK test - Complete");
   ShellDrawResults(mainWindow, 0, speed);
   ShellDrawResults(mainWindow, 4, speed);
+
+  RunFigures results;
+  results.TestMode = TestConfigRecord::Benchmark;
+  results.StartTime = TestStats.BenchmarkStartTime;
+  auto take = [](DirectionFigures& side, const RateFigures& from) {
+    side.Present = true;
+    side.MaxMbps = from.Max;
+    if (from.Min < kNoMinimum) side.MinMbps = from.Min;
+    side.AverageMbps = RateMbps(static_cast<double>(from.Bytes), from.Microseconds);
+    side.Bytes = static_cast<uint64_t>(from.Bytes);
+    side.Operations = from.Blocks;
+  };
+  if (reads) take(results.Read, read);
+  if (writes) take(results.Write, write);
+  if (reads && writes) {
+    results.AverageMbps = RateMbps(static_cast<double>(read.Bytes + write.Bytes),
+                                   read.Microseconds + write.Microseconds);
+    if (combined.Min <= combined.Max) results.MinMbps = combined.Min;
+  }
+  ShellResultsWritten(results);
 
   const int32_t publishedErrors = TestStats.PublishedErrorCount;
   if (publishedErrors == 0) {

@@ -1,5 +1,7 @@
 #include "engines/configuration.h"
 
+#include <atomic>
+
 #include "log/event_log.h"
 
 TestConfigRecord TestConfig;
@@ -28,6 +30,34 @@ bool BothDirections(uint32_t benchmarkMode) {
 }
 
 }  // namespace
+
+static_assert(alignof(uint32_t) >= std::atomic_ref<uint32_t>::required_alignment);
+
+bool VerboseLoggingOn() {
+  return std::atomic_ref<uint32_t>(TestConfig.VerboseLogging).load(std::memory_order_relaxed) != 0;
+}
+
+void StoreTestConfig(const TestConfigRecord& config) {
+  TestConfigRecord& to = TestConfig;
+  to.ConnectionType = config.ConnectionType;
+  to.TestMode = config.TestMode;
+  to.BenchmarkMode = config.BenchmarkMode;
+  to.EndpointType = config.EndpointType;
+  to.InEndpointNumber = config.InEndpointNumber;
+  to.OutEndpointNumber = config.OutEndpointNumber;
+  to.BurstLength = config.BurstLength;
+  to.PollingInterval = config.PollingInterval;
+  to.Reserved = config.Reserved;
+  to.IsoPacketsPerInterval = config.IsoPacketsPerInterval;
+  to.Pattern = config.Pattern;
+  to.ConstantValue = config.ConstantValue;
+  to.LoopbackLoad = config.LoopbackLoad;
+  std::atomic_ref<uint32_t>(to.VerboseLogging)
+      .store(config.VerboseLogging, std::memory_order_relaxed);
+  to.CheckBusErrors = config.CheckBusErrors;
+  to.VerifyData = config.VerifyData;
+  to.SaveLogAtEnd = config.SaveLogAtEnd;
+}
 
 uint32_t ConnectionTypeFromName(std::u16string_view name) {
   for (uint32_t type = TestConfigRecord::FullSpeed; type <= TestConfigRecord::SuperSpeed; ++type) {

@@ -45,12 +45,23 @@ struct TestConfigRecord {
   uint32_t CheckBusErrors = 0;
   uint32_t VerifyData = 1;
   uint32_t SaveLogAtEnd = 0;
+
+  bool operator==(const TestConfigRecord&) const = default;
 };
 
 // TestConfig and the four size globals below belong to this module (engines/
 // configuration). Written on the window thread only; the engines read them while they
 // stay unchanged (the controls that change them are disabled during a run).
 extern TestConfigRecord TestConfig;
+
+// The plug monitor runs all the time and reads VerboseLogging while the window thread
+// may be changing the configuration: the flag is read and written whole, atomically.
+// Everything else in TestConfig is read by the engines only while no control can change
+// it.
+bool VerboseLoggingOn();
+// Makes config the configuration (the configuration dialog's OK), writing each field on
+// its own and VerboseLogging atomically. Window thread.
+void StoreTestConfig(const TestConfigRecord& config);
 
 // Benchmark transfer settings: -1 index = not chosen yet.
 extern int32_t TransferSizeIndex;

@@ -301,6 +301,7 @@ void LoopbackTestThread(ui::Window* mainWindow) {
         AddLoopLine(loop, false, "Failed", -1.0);
       } else {
         AddLoopLine(loop, false, "Speed ", rate);
+        ShellRateLogged(RateDirection::Loopback, rate);
       }
     } else {
       tenLoopSum += rate;
@@ -308,6 +309,7 @@ void LoopbackTestThread(ui::Window* mainWindow) {
         AddLoopLine(loop, loop >= 10, "Failed", -1.0);
       } else if (loop % 10 == 0) {
         AddLoopLine(loop, true, "Avg Speed ", tenLoopSum / 10.0);
+        ShellRateLogged(RateDirection::Loopback, tenLoopSum / 10.0);
         tenLoopSum = 0.0;
       }
     }
@@ -327,6 +329,21 @@ void LoopbackTestThread(ui::Window* mainWindow) {
   ShellDrawResults(mainWindow, 0, speed);
   ShellDrawResults(mainWindow, 4, speed);
 
+  // No time measured (no good loop) gives an average of 0.
+  const double average = RateMbps(static_cast<double>(totalRead + totalWritten), totalUs);
+  RunFigures figures;
+  figures.TestMode = TestConfigRecord::Loopback;
+  figures.StartTime = startTime;
+  figures.Loopback.Present = true;
+  figures.Loopback.MaxMbps = maxRate;
+  if (minRate <= maxRate) figures.Loopback.MinMbps = minRate;
+  figures.Loopback.AverageMbps = average;
+  figures.Loopback.Bytes = static_cast<uint64_t>(totalRead + totalWritten);
+  figures.Loopback.Operations = loop;
+  figures.PhysicalLayerErrors = static_cast<int64_t>(busErrors.Physical);
+  figures.LinkLayerErrors = static_cast<int64_t>(busErrors.Link);
+  ShellResultsWritten(figures);
+
   const int32_t totalErrors = TestStats.TotalErrors;
   const uint32_t category =
       (totalErrors != 0 || TestStats.ReadErrors != 0 || TestStats.WriteErrors != 0)
@@ -341,8 +358,6 @@ void LoopbackTestThread(ui::Window* mainWindow) {
   AddLine(duration, category);
   AddLine(FormatRateLine(u"Maximum Data Rate: ", maxRate), category);
   if (minRate <= maxRate) AddLine(FormatRateLine(u"Minimum Data Rate: ", minRate), category);
-  // No time measured (no good loop) gives an average of 0.
-  const double average = RateMbps(static_cast<double>(totalRead + totalWritten), totalUs);
   AddLine(FormatRateLine(u"Average Rate: ", average), category);
   AddLine(Format16("%d operations.", static_cast<int>(loop)), category);
   AddLine(Format16("%d error(s).", totalErrors), category);

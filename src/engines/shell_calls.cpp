@@ -29,3 +29,11 @@ void ShellDisableControlsForTest(ui::Window* mainWindow) {
 std::u16string ShellSerialNumberText(ui::Window* mainWindow) {
   return g_calls.SerialNumberText ? g_calls.SerialNumberText(mainWindow) : std::u16string();
 }
+
+void ShellRateLogged(RateDirection direction, double mbps) {
+  if (g_calls.RateLogged) g_calls.RateLogged(direction, mbps);
+}
+
+void ShellResultsWritten(const RunFigures& figures) {
+  if (g_calls.ResultsWritten) g_calls.ResultsWritten(figures);
+}

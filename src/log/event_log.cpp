@@ -17,6 +17,7 @@ Logger* LogRecord = nullptr;
 namespace {
 
 std::atomic<LogRecordAddedHook> g_recordAddedHook{nullptr};
+std::atomic<LogRecordObserver> g_recordObserver{nullptr};
 
 // The ring is reserved as anonymous zero pages: slots never written cost no resident
 // memory, and a fresh mapping already reads as "no record" everywhere.
@@ -265,12 +266,22 @@ void SetLogRecordAddedHook(LogRecordAddedHook hook) {
   g_recordAddedHook.store(hook);
 }
 
+void SetLogRecordObserver(LogRecordObserver observer) {
+  g_recordObserver.store(observer);
+}
+
 void LogEvent(const char16_t* text, uint32_t category) {
   Logger* log = LogRecord;
   if (log == nullptr) return;
   {
     std::lock_guard lock(log->Lock());
     log->AddRecord(text, category);
+    if (LogRecordObserver observer = g_recordObserver.load()) {
+      uint32_t stored = 0;
+      int64_t time = 0;
+      if (const char16_t* record = log->GetRecord(-1, &stored, &time))
+        observer(record, stored, time);
+    }
   }
   // Outside the lock: the hook may read the log itself.
   if (LogRecordAddedHook hook = g_recordAddedHook.load()) hook();

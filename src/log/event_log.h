@@ -83,3 +83,9 @@ void LogEventText(const char16_t* format, const char16_t* text, uint32_t categor
 
 using LogRecordAddedHook = void (*)();
 void SetLogRecordAddedHook(LogRecordAddedHook hook);  // nullptr: nothing happens
+
+// Sees each record LogEvent adds, as the log stored it, in the log's own order: run
+// under the log's lock, so it must be quick and must neither add records nor wait for
+// another thread. A front end that shows the log as a stream of lines uses it.
+using LogRecordObserver = void (*)(const char16_t* text, uint32_t category, int64_t time);
+void SetLogRecordObserver(LogRecordObserver observer);  // nullptr: none

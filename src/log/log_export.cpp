@@ -37,6 +37,10 @@ size_t CalendarText(int64_t time, char (&out)[32]) {
   return n < 0 ? 0 : static_cast<size_t>(n) < sizeof out ? static_cast<size_t>(n) : sizeof out - 1;
 }
 
+const char16_t* CategoryName(uint32_t category) {
+  return LogCategoryNames[category <= LogCategory::Pass ? category : LogCategory::Error];
+}
+
 bool WriteAll(FILE* file, const std::string& bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
 }
@@ -82,8 +86,7 @@ bool WriteLogFile(Logger* log, std::u16string_view path) {
     line.assign(calendar);
     line += ": ";
     // One byte per character: characters above 255 have no 8-bit form and become '?'.
-    line +=
-        Narrow8(LogCategoryNames[category <= LogCategory::Pass ? category : LogCategory::Error]);
+    line += Narrow8(CategoryName(category));
     line += "- ";
     line += Narrow8(text);
     line += "\r\n";
@@ -93,6 +96,17 @@ bool WriteLogFile(Logger* log, std::u16string_view path) {
   }
   std::fclose(file);
   return true;
+}
+
+std::u16string LogLine(int64_t time, uint32_t category, std::u16string_view text) {
+  char calendar[32] = {};
+  CalendarText(time, calendar);
+  std::u16string line = Widen8(calendar);
+  line += u": ";
+  line += CategoryName(category);
+  line += u"- ";
+  line += text.substr(0, text.find(u'\0'));
+  return line;
 }
 
 std::u16string LogFileName(int64_t now, std::u16string_view serial) {

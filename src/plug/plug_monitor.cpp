@@ -38,7 +38,7 @@ void Pause(uint32_t milliseconds) {
 }
 
 bool Verbose() {
-  return TestConfig.VerboseLogging != 0;
+  return VerboseLoggingOn();
 }
 
 // With the plug ready and the endpoint to be looked up again, walks the open plug's

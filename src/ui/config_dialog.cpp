@@ -241,7 +241,7 @@ void OnOk(ui::Window* dialog) {
     const int32_t load = ReadDecimal(ControlText(dialog, IDC_LOAD_EDIT, kNumberChars));
     DialogConfig.LoopbackLoad = static_cast<uint8_t>(std::clamp(load, kLoadMinimum, kLoadMaximum));
   }
-  TestConfig = DialogConfig;
+  StoreTestConfig(DialogConfig);
   ApplyConfigToPlug(false);
   dialog->EndDialog(IDOK);
 }
