@@ -3,6 +3,8 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "ui/window.h"
 
@@ -56,3 +58,28 @@ void RestoreIdleControls(ui::Window* mainWindow);
 // Stretches the log panel down to the scroll bar's bottom edge and takes its new size
 // as LogArea. The width and height of the size notice are not needed.
 void LayoutLogArea(ui::Window* mainWindow, int32_t width, int32_t height);
+
+// The one-time set-up of the main dialog, after it is shown: drawing objects, the event
+// log, the benchmark's synchronisation objects, the plug device object, "No Serial",
+// the plug scan, the switches "/S" (serial box shown) and "/L" (log saved after every
+// test) among the first four arguments in any letter case, the test mode buttons, the
+// Duration box, and the plug monitor thread. False when the plug device object cannot
+// be had (told in a message box); the program must then end with -1.
+bool InitDialog(ui::Window* mainWindow, const std::vector<std::u16string>& arguments);
+// Reset All: the published figures and the log cleared, the banner record, a new scan
+// for plugs. The flag is not used.
+void ResetStatsAndDevices(ui::Window* mainWindow, bool unused);
+// The banner record that starts every log: maker, product, version and build.
+std::u16string BannerText();
+
+// The plug monitor thread the set-up starts. Its pauses end early once it is told to
+// stop (WakePlugMonitor after AppRunning is cleared); StopPlugMonitor waits for it.
+void WakePlugMonitor();
+void StopPlugMonitor();
+
+// The window's destruction: the drawing objects go, and so do the event log, the plug
+// device object and the benchmark's objects unless a test thread still runs.
+void ReleaseMainDialogObjects();
+// At the very end: waits up to timeoutMs for the test threads, then releases whatever
+// the destruction had to keep for them. False (everything kept) when one still runs.
+bool ReleaseTestThreadLeftovers(uint32_t timeoutMs);
