@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -213,3 +216,33 @@ TEST_F(TestConfigTest, SizesFollowTheirIndexesAndFullSpeedOffers256KBAtMost) {
 }
 
 }  // namespace
+
+// Every field is stored, whatever fields the record gains: a record whose every byte is
+// unlike the defaults must come out equal.
+TEST_F(TestConfigTest, StoringTakesEveryField) {
+  TestConfigRecord wanted;
+  std::memset(static_cast<void*>(&wanted), 0xA5, sizeof wanted);
+  StoreTestConfig(wanted);
+  EXPECT_TRUE(TestConfig == wanted);
+  EXPECT_TRUE(VerboseLoggingOn());
+}
+
+// The monitor thread reads the verbose flag while the window thread stores whole
+// configurations; under the thread sanitizer this must show no race.
+TEST_F(TestConfigTest, TheVerboseFlagIsReadWhileConfigurationsAreStored) {
+  std::atomic<bool> done{false};
+  std::thread monitor([&] {
+    bool last = false;
+    while (!done) last = VerboseLoggingOn() || last;
+  });
+  TestConfigRecord config;
+  for (int i = 0; i < 2000; ++i) {
+    config.VerboseLogging = static_cast<uint32_t>(i % 2);
+    config.LoopbackLoad = static_cast<uint8_t>(1 + i % 100);
+    StoreTestConfig(config);
+  }
+  done = true;
+  monitor.join();
+  EXPECT_TRUE(VerboseLoggingOn());
+  EXPECT_EQ(TestConfig.LoopbackLoad, 100);
+}

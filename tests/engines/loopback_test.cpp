@@ -14,6 +14,7 @@
 #include "engines/bus_error_lines.h"
 #include "platform/paths.h"
 #include "protocol/bus_error_report.h"
+#include "run_observer.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -399,6 +400,58 @@ TEST_F(Loopback, LoadThrottlesInSlicesThatEndWithTheRun) {
     pauses.erase(pauses.begin());
     if (c.Load == 1) pauses.resize(std::min<size_t>(pauses.size(), 3));
     EXPECT_EQ(pauses, c.Expected);
+  }
+}
+
+// The observers see the rate of every loop line and, before the result block, the very
+// figures the block prints.
+TEST_F(Loopback, ObserversSeeEachLoopLineRateAndTheResultFigures) {
+  for (const bool verbose : {false, true}) {
+    SCOPED_TRACE(verbose);
+    Restart();
+    RunObserver observer;
+    observer.Install();
+    OpenPlug("rate=unlimited,phy-errors=2,link-errors=1");
+    TestConfig.VerboseLogging = verbose;
+    TestConfig.CheckBusErrors = 1;
+    RunExactly(20);
+
+    std::vector<std::string> lines;
+    for (const std::string& line : Lines()) {
+      if (line.rfind("Loop ", 0) == 0) lines.push_back(line);
+    }
+    const std::vector<double> rates = observer.Rates(RateDirection::Loopback);
+    ASSERT_EQ(rates.size(), verbose ? 20u : 2u);
+    ASSERT_EQ(rates.size(), lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const size_t unit = lines[i].rfind(" Mb/s");
+      ASSERT_NE(unit, std::string::npos) << lines[i];
+      const double logged = std::stod(lines[i].substr(lines[i].rfind(' ', unit - 1) + 1));
+      EXPECT_NEAR(logged, rates[i], 0.051) << lines[i];
+    }
+    EXPECT_TRUE(observer.Rates(RateDirection::Read).empty());
+
+    const std::vector<RunFigures> results = observer.Results();
+    ASSERT_EQ(results.size(), 1u);
+    const RunFigures& figures = results[0];
+    EXPECT_EQ(figures.TestMode, TestConfigRecord::Loopback);
+    EXPECT_GT(figures.StartTime, 0);
+    EXPECT_TRUE(figures.Loopback.Present);
+    EXPECT_FALSE(figures.Read.Present || figures.Write.Present);
+    EXPECT_EQ(figures.Loopback.Operations, 20u);
+    EXPECT_EQ(figures.Loopback.Bytes, 20u * 2 * 65536);
+    // Without verbose logging the counters are read every thousand loops only.
+    EXPECT_EQ(figures.PhysicalLayerErrors > 0, verbose);
+    EXPECT_EQ(figures.LinkLayerErrors > 0, verbose);
+    if (verbose) {
+      EXPECT_TRUE(Has(
+          Format8("%d physical layer error(s). ", static_cast<int>(figures.PhysicalLayerErrors))));
+      EXPECT_TRUE(
+          Has(Format8("%d link layer error(s). ", static_cast<int>(figures.LinkLayerErrors))));
+    }
+    EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(u"Maximum Data Rate: ", figures.Loopback.MaxMbps))));
+    EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(u"Minimum Data Rate: ", figures.Loopback.MinMbps))));
+    EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(u"Average Rate: ", figures.Loopback.AverageMbps))));
   }
 }
 

@@ -73,6 +73,39 @@ TEST_F(LogExport, WritesHeaderCountAndEveryRecordByteForByte) {
   EXPECT_EQ(log_.RecordCount(), 6u);  // saving only reads
 }
 
+// A record's line on its own is the file's line without the line end, for any category,
+// and an observer of the log sees each record as stored (cleaned) in the order added.
+TEST_F(LogExport, ARecordsLineIsTheFilesLineAndObserversSeeRecordsAsStored) {
+  static std::vector<std::u16string> seen;
+  seen.clear();
+  Logger* const previous = LogRecord;
+  LogRecord = &log_;
+  SetLogRecordObserver([](const char16_t* text, uint32_t category, int64_t time) {
+    seen.push_back(LogLine(time, category, text));
+  });
+  LogEvent(u"first\tline", LogCategory::Loopback);
+  g_now = kSaturday;
+  LogEventNumber(u"%d error(s).", 3, LogCategory::Error);
+  LogEvent(u"odd", 12);
+  SetLogRecordObserver(nullptr);
+  LogEvent(u"unseen", LogCategory::Information);
+  LogRecord = previous;
+
+  const auto path = folder_.path() / "log.txt";
+  ASSERT_TRUE(WriteLogFile(&log_, U16(path)));
+  std::istringstream file(ReadWholeFile(path));
+  std::vector<std::u16string> lines;
+  for (std::string line; std::getline(file, line);) {
+    if (line.size() > 24 && line[24] == ':' && line.rfind("Number", 0) != 0)
+      lines.push_back(Widen8(line.substr(0, line.size() - 1)));
+  }
+  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(seen.size(), 3u);
+  for (size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], lines[i]);
+  EXPECT_EQ(seen[0], u"Fri Mar  5 14:07:09 2021: Loopback   - first line");
+  EXPECT_EQ(seen[2], u"Sat Mar  6 03:06:40 2021: ERROR      - odd");
+}
+
 TEST_F(LogExport, UnwritablePathWritesNothingAndReturns) {
   log_.AddRecord(u"precious", LogCategory::Error);
   const auto blocker = folder_.path() / "not-a-folder";

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -19,14 +20,21 @@
 
 namespace {
 
+// A signal this soon after the first is the same request delivered twice (timeout(1)
+// signals the child and its process group), not the user insisting.
+constexpr auto kSecondSignalAfter = std::chrono::seconds(1);
+
 // SIGINT and SIGTERM are taken by one thread: the first stops the run as the Stop
-// button would, a second ends the program at once.
+// button would, a later one ends the program at once.
 void WatchSignals(const sigset_t& signals, CliSession& session) {
   std::thread([signals, &session] {
     int signal = 0;
     if (sigwait(&signals, &signal) != 0) return;
     session.Interrupt();
-    if (sigwait(&signals, &signal) != 0) return;
+    const auto first = std::chrono::steady_clock::now();
+    do {
+      if (sigwait(&signals, &signal) != 0) return;
+    } while (std::chrono::steady_clock::now() - first < kSecondSignalAfter);
     static const char kAgain[] = "tarnwick-cli: interrupted again, leaving at once\n";
     (void)!write(STDERR_FILENO, kAgain, sizeof kAgain - 1);
     _exit(128 + signal);

@@ -173,8 +173,8 @@ std::vector<Section> Sections() {
            {"tarnwick-cli --simulate=plugs=2 --list", "Lists two simulated plugs."},
            {"tarnwick-cli --plug ABC123 --duration 10 --save-log ABC123.txt",
             "Ten minutes of loopback on a real plug, with the log saved at the end."},
-           {"tarnwick-cli --simulate --test benchmark --set BenchmarkMode=3 "
-            "--set QueueSizeIndex=4 --duration 1 --json result.json --plot result.svg",
+           {"tarnwick-cli --simulate --test benchmark --set BenchmarkMode=3 \\\n"
+            "      --set QueueSizeIndex=4 --duration 1 --json result.json --plot result.svg",
             "A one-minute two-way benchmark on a simulated plug, its results as JSON and as a "
             "picture."},
        },
@@ -233,6 +233,7 @@ std::string Roff(std::string_view text) {
 }
 
 constexpr size_t kWidth = 80;
+constexpr size_t kTextColumn = 24;
 
 }  // namespace
 
@@ -250,10 +251,15 @@ std::string CliUsageText() {
     for (const Item& item : section.Items) {
       if (section.Verbatim) {
         out += "  " + item.Term + "\n" + Fill(item.Text, 6, kWidth);
-      } else if (item.Term.size() <= 18 && item.Text.size() + 24 <= kWidth) {
-        out += "  " + item.Term + std::string(22 - item.Term.size(), ' ') + item.Text + "\n";
+        continue;
+      }
+      std::string text = Fill(item.Text, kTextColumn, kWidth);
+      if (item.Term.size() + 4 <= kTextColumn) {
+        // A short term shares the first line of its description.
+        text.replace(0, item.Term.size() + 2, "  " + item.Term);
+        out += text;
       } else {
-        out += "  " + item.Term + "\n" + Fill(item.Text, 24, kWidth);
+        out += "  " + item.Term + "\n" + text;
       }
     }
     if (!section.Outro.empty()) out += Fill(section.Outro, 2, kWidth);

@@ -1,0 +1,271 @@
+// The whole program as a front end runs it: the program wiring over simulated plugs,
+// TarnwickMain on a thread of its own that becomes the user-interface thread of a
+// headless window system, and the test as the user. Timers are manual unless a test
+// asks for real ones; the duration limit reads a clock the test sets. The registry
+// and the documents folder are the test's own.
+#pragma once
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engines/configuration.h"
+#include "engines/engine_thread.h"
+#include "engines/run_state.h"
+#include "engines/shell_calls.h"
+#include "engines/statistics.h"
+#include "log/debug_trace.h"
+#include "log/event_log.h"
+#include "platform/text.h"
+#include "plug/plug_monitor.h"
+#include "plug/plug_registry.h"
+#include "plug/plug_requests.h"
+#include "plug/plug_selection.h"
+#include "protocol/plug_ids.h"
+#include "res/control_ids.h"
+#include "ui/app_main.h"
+#include "ui/config_dialog.h"
+#include "ui/headless/headless_window_system.h"
+#include "ui/main_dialog.h"
+#include "ui/main_window.h"
+#include "ui/program.h"
+#include "ui/results_display.h"
+
+class ShellTest : public ::testing::Test {
+ protected:
+  struct Record {
+    std::string text;
+    uint32_t category;
+  };
+
+  void SetUp() override {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("tarnwick-shell-" + std::to_string(getpid()) + "-" + TestName());
+    std::filesystem::create_directories(folder_);
+    setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
+    setenv(PlugRegistryPrefixVariable, ("shell" + std::to_string(getpid()) + TestName()).c_str(),
+           1);
+    ResetAll();
+    {
+      std::lock_guard lock(recordLock_);
+      records_.clear();
+    }
+    g_self = this;
+    SetLogRecordObserver(&ObserveRecord);
+    Clock() = 1000000;
+    SetShellClock([] { return Clock().load(); });
+  }
+
+  void TearDown() override {
+    if (loop_.joinable()) {
+      Close();
+      if (loop_.joinable()) {
+        system_.Quit(0);
+        loop_.join();
+      }
+    }
+    SetLogRecordObserver(nullptr);
+    wiring_.reset();
+    ResetAll();
+    g_self = nullptr;
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  static void ResetAll() {
+    ResetTestStats();
+    ResetRunState();
+    ResetPlugMonitorState();
+    ResetPlugSelection();
+    ResetPlugSpeedCode();
+    ResetTestConfig();
+    ResetConfigDialogState();
+    ResetMainWindowState();
+    ResetMainDialogState();
+    ResetResultsDisplay();
+    ResetDebugTrace();
+    ResetShellCalls();
+    ResetPlugIds();
+  }
+
+  static std::string TestName() {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  }
+  static std::atomic<int64_t>& Clock() {
+    static std::atomic<int64_t> now{0};
+    return now;
+  }
+
+  // The program with these simulated plugs and this command line, up to the point
+  // where its loop serves.
+  void Run(const std::string& sim, std::vector<std::u16string> arguments = {},
+           bool manualTimers = true) {
+    ProgramOptions program;
+    program.Simulate = true;
+    program.SimOptions = sim;
+    ShellCallTable calls = MainWindowShellCalls();
+    calls.RateLogged = [this](RateDirection, double) { ++rates_; };
+    wiring_ = std::make_unique<ProgramWiring>();
+    std::u16string error;
+    ASSERT_TRUE(wiring_->Install(program, system_, calls, error)) << Utf16ToUtf8(error);
+    system_.SetManualTimers(manualTimers);
+    ShellOptions options;
+    options.Arguments = std::move(arguments);
+    options.Initialised = [this](ui::Window* mainWindow) {
+      main_ = mainWindow;
+      system_.Post([this] { serving_ = true; });
+    };
+    loop_ = std::thread([this, options] {
+      code_ = TarnwickMain(options, system_);
+      ended_ = true;
+    });
+    ASSERT_TRUE(WaitFor([this] { return serving_.load() || ended_.load(); }, false));
+    ASSERT_FALSE(ended_.load()) << "the program ended during its start-up";
+  }
+
+  // Ends the program (if it runs) and starts from scratch, for table-driven runs.
+  void Restart() {
+    Close();
+    SetLogRecordObserver(nullptr);
+    wiring_.reset();
+    ResetAll();
+    serving_ = false;
+    ended_ = false;
+    code_ = -100;
+    main_ = nullptr;
+    SetLogRecordObserver(&ObserveRecord);
+    SetShellClock([] { return Clock().load(); });
+  }
+
+  // Waits, bounded, until the condition holds; the user-interface thread serves
+  // meanwhile on its own thread.
+  bool WaitFor(const std::function<bool()>& condition, bool flush = true) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (true) {
+      if (flush && !ended_) system_.Flush();
+      if (condition()) return true;
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  // The plug in use is connected and no re-enumeration is under way (read on the
+  // user-interface thread, where both change).
+  bool Ready() {
+    bool ready = false;
+    system_.Invoke([&] { ready = PlugConnected && !ReenumerationPending; });
+    return ready;
+  }
+  bool WaitReady() {
+    return WaitFor([this] { return Ready(); });
+  }
+  bool WaitEngineEnd() {
+    return WaitFor([] { return EngineThreadsAlive() == 0; });
+  }
+
+  ui::headless::HeadlessWindow* Control(int32_t id) {
+    return static_cast<ui::headless::HeadlessWindow*>(main_->Control(id));
+  }
+  void Click(int32_t id) {
+    system_.UserClick(Control(id));
+    system_.Flush();
+  }
+  // A command as the control (or a keyboard shortcut) sends it, enabled or not.
+  void Command(int32_t id, int32_t code = ui::BN_CLICKED) {
+    ui::Message message;
+    message.kind = ui::MessageKind::Command;
+    message.id = id;
+    message.code = code;
+    main_->SendMessage(message);
+  }
+  void Post(ui::Message message) {
+    main_->PostMessage(std::move(message));
+    system_.Flush();
+  }
+  void Tick(int32_t times = 1) {
+    for (int32_t i = 0; i < times; ++i) {
+      system_.AdvanceTime(DISPLAY_PERIOD_MS);
+      system_.Flush();
+    }
+  }
+
+  // The close box; with manual timers the exit's wait for test threads is stepped.
+  void Close() {
+    if (!loop_.joinable()) return;
+    system_.UserClose(main_);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    while (!ended_ && std::chrono::steady_clock::now() < end) {
+      system_.AdvanceTime(EXIT_WAIT_PERIOD_MS);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (ended_) loop_.join();
+  }
+
+  std::vector<Record> Records() {
+    std::lock_guard lock(recordLock_);
+    return records_;
+  }
+  std::vector<std::string> Texts() {
+    std::vector<std::string> texts;
+    for (const Record& record : Records()) texts.push_back(record.text);
+    return texts;
+  }
+  // The records after the first `count`.
+  std::vector<std::string> TextsSince(size_t count) {
+    std::vector<std::string> texts = Texts();
+    texts.erase(texts.begin(),
+                texts.begin() + static_cast<ptrdiff_t>(std::min(count, texts.size())));
+    return texts;
+  }
+  int Count(const std::string& text) {
+    const auto texts = Texts();
+    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
+  }
+  // Index of the first record with this text, or -1.
+  int IndexOf(const std::string& text) {
+    const auto texts = Texts();
+    const auto found = std::find(texts.begin(), texts.end(), text);
+    return found == texts.end() ? -1 : static_cast<int>(found - texts.begin());
+  }
+  std::vector<std::string> Boxes() {
+    std::vector<std::string> boxes;
+    for (const auto& box : system_.MessageBoxes())
+      boxes.push_back(Utf16ToUtf8(box.caption) + "|" + Utf16ToUtf8(box.text));
+    return boxes;
+  }
+  std::string TraceFile() {
+    std::ifstream file(folder_ / "Quorvale" / "Tarnwick" / "TarnwickLog.txt", std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
+  std::filesystem::path folder_;
+  ui::headless::HeadlessWindowSystem system_;
+  std::unique_ptr<ProgramWiring> wiring_;
+  ui::Window* main_ = nullptr;
+  std::thread loop_;
+  std::atomic<bool> serving_{false};
+  std::atomic<bool> ended_{false};
+  std::atomic<int> code_{-100};
+  std::atomic<int> rates_{0};
+
+ private:
+  static void ObserveRecord(const char16_t* text, uint32_t category, int64_t) {
+    std::lock_guard lock(g_self->recordLock_);
+    g_self->records_.push_back({Utf16ToUtf8(text), category});
+  }
+  static inline ShellTest* g_self = nullptr;
+  std::mutex recordLock_;
+  std::vector<Record> records_;
+};
