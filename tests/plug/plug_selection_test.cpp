@@ -59,11 +59,12 @@ TEST_F(PlugWindowTest, TwoPlugsAreListedTheFirstIsConfiguredAndReadyOnceItIsBack
   EXPECT_FALSE(Control(res::IDC_START)->IsEnabled());
 
   ASSERT_TRUE(SettleConnected());
-  EXPECT_THAT(
-      RecordsFrom(kReenumeration),
-      ElementsAre(kReenumeration, "Device number 0 selected for testing", "Device removed",
-                  "Delete SIM0001 from list of plugs", "SIM0001 (SuperSpeed 5Gb/s) re-enumerated",
-                  "Device SIM0001 is ready for testing"));
+  EXPECT_THAT(RecordsFrom(kReenumeration),
+              ElementsAre(kReenumeration, "Device number 0 selected for testing", "Device removed",
+                          "Delete SIM0001 from list of plugs", "DBT_DEVICEARRIVAL",
+                          "New device: " + PlugDevicePath("SIM0001"), "Matched quorvale ID string",
+                          "SIM0001 (SuperSpeed 5Gb/s) re-enumerated",
+                          "Device SIM0001 is ready for testing"));
   EXPECT_THAT(Items(res::IDC_DEVICE_LIST),
               ElementsAre("SIM0002 (SuperSpeed 5Gb/s)", "SIM0001 (SuperSpeed 5Gb/s)"));
   EXPECT_EQ(Selected(res::IDC_DEVICE_LIST), "SIM0001 (SuperSpeed 5Gb/s)");

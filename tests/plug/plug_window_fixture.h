@@ -1,8 +1,8 @@
 // Plug selection as the tool runs it: the main dialog on a headless window system
 // (installed with the message-box route), the real control states behind the shell
 // calls, simulated plugs behind a tap, the long-lived device object registered for
-// notices, and the shell's device-change handling played by a small stand-in that
-// hands each notice to the user-interface thread. The test thread is that thread:
+// notices, and the main window procedure's own device-change handling, each notice
+// handed to the user-interface thread as its message. The test thread is that thread:
 // Settle runs what the notices posted until the condition holds.
 #pragma once
 #include <gtest/gtest.h>
@@ -30,31 +30,22 @@
 #include "ui/front_end.h"
 #include "ui/headless/headless_window_system.h"
 #include "ui/main_dialog.h"
+#include "ui/main_window.h"
 #include "usb/usb_device.h"
 
 class PlugWindowTest : public ::testing::Test {
  protected:
-  // What the window procedure does with device notices, on the user-interface thread.
+  // Each notice goes to the main window procedure as its DeviceChange message, on the
+  // user-interface thread.
   class ShellNotices : public DeviceNoticeRecipient {
    public:
     explicit ShellNotices(PlugWindowTest& test) : test_(test) {}
     void OnDeviceNotice(const DeviceNotice& notice) override {
-      test_.system_.Post([this, notice] { Handle(notice); });
+      test_.system_.Post(
+          [this, notice] { MainWindowProc(test_.main_, DeviceChangeMessage(notice)); });
     }
 
    private:
-    void Handle(const DeviceNotice& notice) {
-      if (!notice.IsInterface) {
-        if (notice.Event == DBT_DEVICEREMOVECOMPLETE) HandlePlugHandleRemoval(notice.Handle);
-        return;
-      }
-      const std::optional<std::string> serial = PlugSerialFromPath(notice.Path);
-      if (!serial) return;
-      HandlePlugChange(
-          test_.main_,
-          notice.Event == DBT_DEVICEARRIVAL ? PLUG_CHANGE_ARRIVAL : PLUG_CHANGE_REMOVAL,
-          Widen8(*serial).substr(0, 63));
-    }
     PlugWindowTest& test_;
   };
 
