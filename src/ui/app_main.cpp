@@ -50,6 +50,8 @@ void ExitSteps() {
   ReleasePlugs();
   SetLogRecordAddedHook(nullptr);
   g_threadsOutlivedExit = !ReleaseTestThreadLeftovers(EXIT_THREAD_WAIT_MS);
+  // A device object kept for a thread that would not end tells nobody of notices now.
+  MainNotices.SetWindow(nullptr);
 }
 
 }  // namespace

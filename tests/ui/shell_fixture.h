@@ -173,6 +173,16 @@ class ShellTest : public ::testing::Test {
     return WaitFor([] { return EngineThreadsAlive() == 0; });
   }
 
+  // Verbose logging on, as the configuration dialog's OK stores it (the monitor thread
+  // reads the flag meanwhile).
+  void SetVerbose() {
+    system_.Invoke([] {
+      TestConfigRecord config = TestConfig;
+      config.VerboseLogging = 1;
+      StoreTestConfig(config);
+    });
+  }
+
   ui::headless::HeadlessWindow* Control(int32_t id) {
     return static_cast<ui::headless::HeadlessWindow*>(main_->Control(id));
   }

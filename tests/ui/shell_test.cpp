@@ -322,7 +322,7 @@ TEST(PlugSerialOfPathTest, PrefixInAnyCaseThenTheSerialUpToTheNextHash) {
 TEST_F(ShellTest, DeviceNoticesAreMatchedByPrefixAndTheOpenPlugByItsHandle) {
   Run("plugs=2,reenum-ms=1");
   ASSERT_TRUE(WaitReady());
-  system_.Invoke([] { TestConfig.VerboseLogging = 1; });
+  SetVerbose();
   ui::Window* list = Control(IDC_DEVICE_LIST);
   ASSERT_EQ(list->ComboCount(), 2);
 
@@ -358,7 +358,7 @@ TEST_F(ShellTest, DeviceNoticesAreMatchedByPrefixAndTheOpenPlugByItsHandle) {
 TEST_F(ShellTest, ClosingDuringARunStopsTheTestBeforeTheWindowGoes) {
   Run("rate=unlimited,reenum-ms=1", {}, false);
   ASSERT_TRUE(WaitReady());
-  system_.Invoke([] { TestConfig.VerboseLogging = 1; });
+  SetVerbose();
   Click(IDC_START);
   ASSERT_TRUE(WaitFor([this] {
     return IndexOf("Loop 3, Speed ") >= 0 || Count("Loop 3, Failed") > 0 || Texts().size() > 20;
@@ -382,7 +382,7 @@ TEST_F(ShellTest, AnEngineThatOutlivesTheExitWaitKeepsWhatItUsesUntilItEnds) {
   // Every transfer hangs until the endpoint's three-second time-out aborts it.
   Run("reenum-ms=1,timeout-every=1");
   ASSERT_TRUE(WaitReady());
-  system_.Invoke([] { TestConfig.VerboseLogging = 1; });
+  SetVerbose();
   Click(IDC_START);
   auto* sim = dynamic_cast<SimDriverPort*>(wiring_->Port());
   ASSERT_NE(sim, nullptr);
@@ -492,4 +492,36 @@ TEST_F(ShellTest, AConnectionTypeChangeReconfiguresThePlugOrGivesTheControlsBack
   EXPECT_EQ(Count("Starting plug re-enumeration due to config change"), reenumerations);
   EXPECT_TRUE(Control(IDC_START)->IsEnabled());
   EXPECT_TRUE(Control(IDC_CONFIGURE)->IsEnabled());
+}
+
+namespace {
+
+// A window system on which the main dialog cannot be made.
+class NoDialogs : public ui::headless::HeadlessWindowSystem {
+ public:
+  ui::Window* CreateDialog(std::string_view, ui::Window*, ui::MessageProc) override {
+    return nullptr;
+  }
+};
+
+}  // namespace
+
+TEST_F(ShellTest, AMainDialogThatCannotBeMadeEndsTheProgramWithAFailure) {
+  NoDialogs system;
+  ProgramOptions program;
+  program.Simulate = true;
+  ProgramWiring wiring;
+  std::u16string error;
+  ASSERT_TRUE(wiring.Install(program, system, MainWindowShellCalls(), error));
+  ShellOptions options;
+  options.Arguments = {u"DEBUGMODE"};
+  bool initialised = false;
+  options.Initialised = [&](ui::Window*) { initialised = true; };
+  EXPECT_EQ(TarnwickMain(options, system), 1);
+  EXPECT_FALSE(initialised);
+  EXPECT_TRUE(InOrder(TraceLines(TraceFile()),
+                      {"DEBUG: Creating and displaying window",
+                       "DEBUG: Failed to create dialog, return is NULL",
+                       "DEBUG: Deleting any currently locked plug from shared memory for this PID"}));
+  EXPECT_FALSE(PlugRegistry.Available);
 }
