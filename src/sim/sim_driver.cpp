@@ -16,6 +16,7 @@ namespace {
 constexpr uint64_t kLeaveDelayNs = 5'000'000;  // the plug drops off 5 ms after its reply
 constexpr uint32_t kDriverRevision = 0x00010300;
 constexpr uint32_t kUsbdiRevision = 0x00000600;
+static_assert(SIM_MAX_PLUGS <= 256, "the handle table keeps the plug in 8 bits");
 
 }  // namespace
 
@@ -145,14 +146,19 @@ DriverHandle SimDriverPort::Open(const std::string& path, uint32_t* error) {
 }
 
 bool SimDriverPort::Close(DriverHandle handle, uint32_t* error) {
-  uint32_t plugIndex;
-  if (!handles_.Close(handle, &plugIndex)) {
+  uint32_t plugIndex, generation;
+  if (!handles_.Lookup(handle, &plugIndex, &generation)) {
     if (error) *error = ERROR_INVALID_HANDLE;
     return false;
   }
-  // Closing a handle cancels what is still pending on it.
+  // Closed and cancelled under the plug's lock: a transfer on this handle is either
+  // queued before and cancelled here, or refused after (Transfer looks again).
   SimPlug& plug = *plugs_[plugIndex];
   std::lock_guard lock(plug.Lock);
+  if (!handles_.Close(handle, &plugIndex)) {
+    if (error) *error = ERROR_INVALID_HANDLE;  // another thread closed it first
+    return false;
+  }
   FailTransfers(plug, kTransferCancelled, 0, true, handle);
   if (error) *error = ERROR_SUCCESS;
   return true;
@@ -316,6 +322,11 @@ bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle ha
   std::unique_lock lock(plug.Lock);
   if (!plug.Present || plug.Generation != generation) {
     *error = ERROR_DEVICE_NOT_CONNECTED;
+    return false;
+  }
+  uint32_t stillPlug, stillGeneration;
+  if (!handles_.Lookup(handle, &stillPlug, &stillGeneration)) {
+    *error = ERROR_INVALID_HANDLE;  // closed since it was looked up: nothing may queue on it
     return false;
   }
   if (p.Form == TransferForm::Endpoint0) return Ep0Transfer(plug, p, bytesReturned, record, error);
