@@ -81,7 +81,13 @@ uint64_t PumpQueues(SimPlug& plug, const SimOptions& options, uint64_t now) {
           break;
         }
         TransferOutcome outcome;
-        if (!ProgressTransfer(plug, head, options, &outcome)) break;
+        const uint32_t before = head.Done;
+        if (!ProgressTransfer(plug, head, options, &outcome)) {
+          // Data that moved here may have made room, or brought data, for another
+          // queue: a plug moves data as long as both sides have room.
+          moved = moved || head.Done != before;
+          break;
+        }
         FinishTransfer(head, outcome);
         queue.Items.pop_front();
         moved = true;
