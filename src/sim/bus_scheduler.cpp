@@ -54,6 +54,24 @@ uint64_t TransferDurationNs(const SimPlug& plug, const PendingTransfer& p,
   return LatencyNs(speed) + static_cast<uint64_t>(p.Length / (rate * 1048576.0) * 1e9);
 }
 
+void LoseTransferData(SimPlug& plug, PendingTransfer& p) {
+  if (p.Lost || !IsInAddress(p.EndpointAddress) || plug.Halts.IsHalted(p.EndpointAddress)) return;
+  p.Lost = true;
+  const PlugEndpoint* endpoint = plug.Model->FindEndpoint(p.EndpointAddress);
+  if (endpoint == nullptr) return;
+  if (p.Records == nullptr) {
+    plug.Model->LoseInTransfer(p.EndpointAddress, p.Length);
+    return;
+  }
+  // Each isochronous packet is a transfer of its own to the plug.
+  const uint32_t per = endpoint->IntervalBytes();
+  for (uint32_t i = 0; i < p.Packets; ++i) {
+    const uint32_t offset = i * per;
+    if (offset < p.Length)
+      plug.Model->LoseInTransfer(p.EndpointAddress, std::min(per, p.Length - offset));
+  }
+}
+
 void QueueTransfer(SimPlug& plug, const PendingTransfer& p) {
   const int index = EndpointSlot(p.EndpointAddress);
   plug.Queues[index].Items.push_back(p);

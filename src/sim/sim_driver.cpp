@@ -253,6 +253,7 @@ bool SimDriverPort::DeviceRequest(SimPlug& plug, uint32_t code, const void* in, 
         FailTransfers(plug, kTransferCancelled, address, false);
       } else {
         plug.Halts.Set(address, false);
+        plug.Model->ResetEndpoint(address);
       }
       return answer(nullptr, 0);
     }
@@ -352,7 +353,11 @@ bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle ha
   if (anyFaults_ && endpoint->Role != EndpointRole::Display) {
     const bool isIn = endpoint->IsIn();
     p.Injected = ChooseFault(options_, isIn, isIn ? ++plug.InTransfers : ++plug.OutTransfers);
-    if (p.Injected == Fault::Short) p.Length = ShortReadLength(p.Length, endpoint->PacketBytes());
+    if (p.Injected == Fault::Short) {
+      const uint32_t full = p.Length;
+      p.Length = ShortReadLength(full, endpoint->PacketBytes());
+      p.Cut = full - p.Length;
+    }
   }
 
   if (record) BeginOverlapped(record);
