@@ -416,21 +416,24 @@ TEST(SimUsb, LoopbackFaultsHitTheNthTransferOfTheirDirection) {
   }
 }
 
-TEST(SimUsb, TimeoutsNeedAnAbortAndStallsNeedAReset) {
+TEST(SimUsb, FailedReadsLoseTheirDataTimeoutsNeedAnAbortStallsAReset) {
   std::vector<uint8_t> data(65536), back(1024);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i / 1024);
   int32_t length = 65536;
-  {
-    Plug plug("rate=unlimited,timeout-every=2");
+  // A failed read loses the block it would have carried, reset or not.
+  for (auto [options, status] : {std::pair{"rate=unlimited,timeout-every=2", NTSTATUS_CANCELLED},
+                                 {"rate=unlimited,read-error-every=2", NTSTATUS_UNSUCCESSFUL}}) {
+    SCOPED_TRACE(options);
+    Plug plug(options);
     UsbEndpoint* in = plug.device.BulkInEndpoint;
     in->TimeoutMs = 50;
-    ASSERT_TRUE(plug.device.BulkOutEndpoint->TransferSync(data.data(), length));
+    ASSERT_TRUE(plug.device.BulkOutEndpoint->TransferSync(data.data(), length = 65536));
     EXPECT_TRUE(in->TransferSync(back.data(), length = 1024));
-    EXPECT_FALSE(in->TransferSync(back.data(), length = 1024));  // never answered, so aborted
-    EXPECT_EQ(in->NtStatus.load(), NTSTATUS_CANCELLED);
+    EXPECT_FALSE(in->TransferSync(back.data(), length = 1024));  // a time-out is aborted
+    EXPECT_EQ(in->NtStatus.load(), status);
     EXPECT_EQ(plug.sim.port->PendingRequests(0), 0u);
     EXPECT_TRUE(in->TransferSync(back.data(), length = 1024));
-    EXPECT_EQ(back[0], 2);  // the timed-out read lost the block it would have carried
+    EXPECT_EQ(back[0], 2);
   }
   Plug plug("rate=unlimited,stall-every=3");
   UsbEndpoint* in = plug.device.BulkInEndpoint;
