@@ -16,13 +16,13 @@
 #include "platform/message_box.h"
 
 namespace {
-uint64_t g_sessions = 0;
-uint64_t g_readBacks = 0;
+uint64_t SessionsRun = 0;
+uint64_t ReadBacks = 0;
 
 void PrintStats() {
   std::fprintf(stderr, "hostile_device: %llu sessions, %llu packet-record read-backs\n",
-               static_cast<unsigned long long>(g_sessions),
-               static_cast<unsigned long long>(g_readBacks));
+               static_cast<unsigned long long>(SessionsRun),
+               static_cast<unsigned long long>(ReadBacks));
 }
 }  // namespace
 
@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SetDriverPort(&port);
   const HostileSession session = RunHostileSession(script, port);
   SetDriverPort(nullptr);
-  ++g_sessions;
-  g_readBacks += session.PacketReadBacks;
+  ++SessionsRun;
+  ReadBacks += session.PacketReadBacks;
   if (!session.Broken.empty()) {
     std::fprintf(stderr, "hostile_device: %s\n", session.Broken.front().c_str());
     __builtin_trap();
