@@ -198,10 +198,10 @@ bool HostilePort::IoControl(DriverHandle handle, uint32_t code, const void* in, 
     lastBlock_.assign(block, block + (out ? outLength : 0));
   }
 
-  // A refused request never claims to be pending. Held back are only data transfers:
-  // not the abort itself, and not an endpoint-0 request, which the driver ends by the
-  // time-out in its block.
-  if (how == kRefused && status == ERROR_IO_PENDING) status = ERROR_GEN_FAILURE;
+  // Neither a refusal nor a completion says "pending": both carry a final status.
+  if (status == ERROR_IO_PENDING) status = ERROR_GEN_FAILURE;
+  // Held back are only data transfers: not the abort itself, and not an endpoint-0
+  // request, which the driver ends by the time-out in its block.
   if (how == kHeldUntilAbort &&
       (record == nullptr || (code != IOCTL_DIRECT_TRANSFER && code != IOCTL_BUFFERED_TRANSFER))) {
     how = kCompletedLater;

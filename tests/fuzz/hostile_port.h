@@ -8,7 +8,7 @@
 // plug replays as that plug and makes a seed that reaches as deep as a good device.
 //
 // Hostile in content, not in memory or lifetime: the port writes no more than the
-// buffers it is given, a refused request never claims to be pending, and a data
+// buffers it is given, no refusal or completion carries the status "pending", and a data
 // transfer it holds back ends at the latest when its endpoint is aborted or its handle
 // closed.
 #pragma once
