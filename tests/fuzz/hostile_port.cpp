@@ -198,8 +198,9 @@ bool HostilePort::IoControl(DriverHandle handle, uint32_t code, const void* in, 
     lastBlock_.assign(block, block + (out ? outLength : 0));
   }
 
-  // Neither a refusal nor a completion says "pending": both carry a final status.
-  if (status == ERROR_IO_PENDING) status = ERROR_GEN_FAILURE;
+  // Neither a refusal nor a completion says "pending" or "incomplete": both carry a
+  // final status, as on every platform.
+  if (status == ERROR_IO_PENDING || status == ERROR_IO_INCOMPLETE) status = ERROR_GEN_FAILURE;
   // Held back are only data transfers: not the abort itself, and not an endpoint-0
   // request, which the driver ends by the time-out in its block.
   if (how == kHeldUntilAbort &&

@@ -8,9 +8,9 @@
 // plug replays as that plug and makes a seed that reaches as deep as a good device.
 //
 // Hostile in content, not in memory or lifetime: the port writes no more than the
-// buffers it is given, no refusal or completion carries the status "pending", and a data
-// transfer it holds back ends at the latest when its endpoint is aborted or its handle
-// closed.
+// buffers it is given, no refusal or completion carries the status "pending" or
+// "incomplete" (no platform ends a request so), and a data transfer it holds back ends
+// at the latest when its endpoint is aborted or its handle closed.
 #pragma once
 #include <cstddef>
 #include <cstdint>
