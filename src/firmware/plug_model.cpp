@@ -54,9 +54,7 @@ void PlugModel::ReturnToBus() {
   errorMask_ = 0xFFFFFFFF;
   fifo_.assign(
       config_.DataFlow == FLOW_LOOPBACK ? size_t(config_.BufferCount) * config_.BufferSize : 0, 0);
-  fifoHead_ = fifoCount_ = 0;
-  fifoIn_ = fifoOut_ = outSinceEnd_ = 0;
-  shortEnds_.clear();
+  FlushLoopback();
   endpoints_ = EndpointsAt(speed_);
 }
 
@@ -254,7 +252,78 @@ bool PlugModel::HandleVendorOut(const SetupPacket& s, const uint8_t* data) {
 void PlugModel::FillSource(uint8_t* data, uint32_t length) {
   // Each transfer carries its sequence number in every byte: as cheap as the bus
   // itself, and a lost or repeated transfer shows at a glance.
-  std::memset(data, static_cast<uint8_t>(sourceCounter_++), length);
+  const uint8_t sequence = static_cast<uint8_t>(sourceCounter_++);
+  if (length != 0) std::memset(data, sequence, length);
+}
+
+uint32_t PlugModel::TakeLoopback(uint8_t* data, uint32_t length, bool* shortEnd) {
+  uint32_t n = std::min(length, fifoCount_);
+  *shortEnd = false;
+  if (!shortEnds_.empty() && shortEnds_.front() - fifoOut_ <= n) {
+    n = static_cast<uint32_t>(shortEnds_.front() - fifoOut_);
+    shortEnds_.erase(shortEnds_.begin());
+    *shortEnd = true;
+  }
+  if (n == 0) return 0;
+  const uint32_t cap = static_cast<uint32_t>(fifo_.size());
+  if (data != nullptr) {
+    const uint32_t first = std::min(n, cap - fifoHead_);
+    std::memcpy(data, fifo_.data() + fifoHead_, first);
+    if (n > first) std::memcpy(data + first, fifo_.data(), n - first);
+  }
+  fifoHead_ = (fifoHead_ + n) % cap;
+  fifoCount_ -= n;
+  fifoOut_ += n;
+  return n;
+}
+
+void PlugModel::DrainLoss() {
+  while (lossBytes_ > 0) {
+    bool shortEnd;
+    const uint32_t n = TakeLoopback(
+        nullptr, static_cast<uint32_t>(std::min<uint64_t>(lossBytes_, UINT32_MAX)), &shortEnd);
+    if (shortEnd) {
+      lossBytes_ = 0;  // the lost transfer would have ended here
+    } else if (n == 0) {
+      return;
+    } else {
+      lossBytes_ -= n;
+    }
+  }
+}
+
+void PlugModel::FlushLoopback() {
+  fifoHead_ = fifoCount_ = 0;
+  fifoIn_ = fifoOut_ = outSinceEnd_ = 0;
+  shortEnds_.clear();
+  lossBytes_ = 0;
+}
+
+void PlugModel::LoseInTransfer(uint8_t address, uint32_t length) {
+  const PlugEndpoint* e = FindEndpoint(address);
+  if (e == nullptr || length == 0) return;
+  if (e->Role == EndpointRole::LoopbackIn) {
+    lossBytes_ += length;
+    DrainLoss();
+  } else if (e->Role == EndpointRole::SourceIn && benchRunning_) {
+    ++sourceCounter_;
+  }
+}
+
+void PlugModel::EndInTransferEarly(uint8_t address, uint32_t rest) {
+  // The source makes each transfer as it is read: nothing of an ended one is left.
+  const PlugEndpoint* e = FindEndpoint(address);
+  if (e == nullptr || rest == 0 || e->Role != EndpointRole::LoopbackIn) return;
+  lossBytes_ += rest;
+  DrainLoss();
+}
+
+void PlugModel::ResetEndpoint(uint8_t address) {
+  const PlugEndpoint* e = FindEndpoint(address);
+  if (e != nullptr &&
+      (e->Role == EndpointRole::LoopbackIn || e->Role == EndpointRole::LoopbackOut)) {
+    FlushLoopback();
+  }
 }
 
 EndpointIo PlugModel::ReadEndpoint(uint8_t address, uint8_t* data, uint32_t length) {
@@ -269,7 +338,7 @@ EndpointIo PlugModel::ReadEndpoint(uint8_t address, uint8_t* data, uint32_t leng
       uint8_t image[PLUG_DISPLAY_BYTES];
       DrawDisplay(image);
       io.Bytes = std::min(length, PLUG_DISPLAY_BYTES);
-      std::memcpy(data, image, io.Bytes);
+      if (io.Bytes != 0) std::memcpy(data, image, io.Bytes);
       io.TransferEnds = true;
       return io;
     }
@@ -284,35 +353,21 @@ EndpointIo PlugModel::ReadEndpoint(uint8_t address, uint8_t* data, uint32_t leng
       io.TransferEnds = true;
       return io;
     case EndpointRole::LoopbackIn: {
+      // A zero-length read ends at once; it takes a zero-length packet if one is next.
+      bool shortEnd;
+      const uint32_t n = TakeLoopback(data, length, &shortEnd);
       if (length == 0) {
-        // A zero-length read ends at once; it takes a zero-length packet if one is next.
-        if (!shortEnds_.empty() && shortEnds_.front() == fifoOut_) {
-          shortEnds_.erase(shortEnds_.begin());
-        }
         io.TransferEnds = true;
         return io;
       }
-      uint32_t n = std::min(length, fifoCount_);
-      bool ends = false;
-      if (!shortEnds_.empty() && shortEnds_.front() - fifoOut_ <= n) {
-        n = static_cast<uint32_t>(shortEnds_.front() - fifoOut_);
-        shortEnds_.erase(shortEnds_.begin());
-        ends = true;
-      }
-      if (n == 0 && !ends) {
+      if (n == 0 && !shortEnd) {
         io.Status = EndpointStatus::Nak;
         return io;
       }
-      const uint32_t cap = static_cast<uint32_t>(fifo_.size());
-      uint32_t first = std::min(n, cap - fifoHead_);
-      std::memcpy(data, fifo_.data() + fifoHead_, first);
-      std::memcpy(data + first, fifo_.data(), n - first);
-      fifoHead_ = (fifoHead_ + n) % cap;
-      fifoCount_ -= n;
-      fifoOut_ += n;
       ++transfersSeen_;
       io.Bytes = n;
-      io.TransferEnds = ends || n == length;
+      io.TransferEnds = shortEnd || n == length;
+      io.ShortPacket = shortEnd;
       return io;
     }
     default:
@@ -345,10 +400,12 @@ EndpointIo PlugModel::WriteEndpoint(uint8_t address, const uint8_t* data, uint32
     io.Status = EndpointStatus::Nak;
     return io;
   }
-  uint32_t tail = (fifoHead_ + fifoCount_) % cap;
-  uint32_t first = std::min(n, cap - tail);
-  std::memcpy(fifo_.data() + tail, data, first);
-  std::memcpy(fifo_.data(), data + first, n - first);
+  if (n != 0) {
+    const uint32_t tail = (fifoHead_ + fifoCount_) % cap;
+    const uint32_t first = std::min(n, cap - tail);
+    std::memcpy(fifo_.data() + tail, data, first);
+    if (n > first) std::memcpy(fifo_.data(), data + first, n - first);
+  }
   fifoCount_ += n;
   fifoIn_ += n;
   outSinceEnd_ += n;
@@ -361,6 +418,7 @@ EndpointIo PlugModel::WriteEndpoint(uint8_t address, const uint8_t* data, uint32
     io.TransferEnds = true;
     ++transfersSeen_;
   }
+  if (lossBytes_ != 0) DrainLoss();
   return io;
 }
 

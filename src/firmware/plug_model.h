@@ -44,7 +44,8 @@ enum class EndpointStatus { Ok, Nak, Stall };
 struct EndpointIo {
   EndpointStatus Status = EndpointStatus::Ok;
   uint32_t Bytes = 0;
-  bool TransferEnds = false;  // IN: a short packet ended the transfer
+  bool TransferEnds = false;  // the host's transfer is complete
+  bool ShortPacket = false;   // IN: it ended on a short packet, the sender's transfer ended
 };
 
 // What makes one plug this plug.
@@ -76,7 +77,21 @@ class alignas(64) PlugModel {
   // the final bytes of the host's transfer, which matters for short-packet ends.
   EndpointIo WriteEndpoint(uint8_t address, const uint8_t* data, uint32_t length, bool lastChunk);
   // IN data for the host: at most length bytes, Nak when there is nothing to send.
+  // data may be null when length is 0; so may WriteEndpoint's.
   EndpointIo ReadEndpoint(uint8_t address, uint8_t* data, uint32_t length);
+
+  // IN data lost on the wire. A whole transfer of length bytes: the loopback loses
+  // the bytes it would have carried (those buffered now, the rest as they arrive, up
+  // to the end of the host's OUT transfer they belong to), the source loses one
+  // transfer of its sequence. A transfer that ended early after the host's read:
+  // the rest bytes it would also have carried are gone, as when a device ends a
+  // transfer with a short packet.
+  void LoseInTransfer(uint8_t address, uint32_t length);
+  void EndInTransferEarly(uint8_t address, uint32_t rest);
+  // The transport reset the endpoint (reset request, or a cleared halt): the
+  // firmware drops what it buffered for it. The loopback's two endpoints share one
+  // buffer, so resetting either empties it.
+  void ResetEndpoint(uint8_t address);
 
   // A configuration request asks the transport to take the plug off the bus; the
   // transport then calls LeaveBus and, when the plug is to come back, ReturnToBus,
@@ -108,6 +123,11 @@ class alignas(64) PlugModel {
   bool HandleVendorIn(const SetupPacket& setup, uint8_t* data, uint32_t* length);
   bool HandleVendorOut(const SetupPacket& setup, const uint8_t* data);
   void FillSource(uint8_t* data, uint32_t length);
+  // Takes up to length bytes bound for the host out of the loopback FIFO, into data
+  // or nowhere, stopping at a short-packet end (*shortEnd).
+  uint32_t TakeLoopback(uint8_t* data, uint32_t length, bool* shortEnd);
+  void DrainLoss();
+  void FlushLoopback();
   void DrawDisplay(uint8_t* image);
   uint64_t NowMs() const;
 
@@ -125,6 +145,7 @@ class alignas(64) PlugModel {
   uint64_t outSinceEnd_ = 0;
   std::vector<uint8_t> fifo_;
   std::vector<uint64_t> shortEnds_;
+  uint64_t lossBytes_ = 0;  // bytes for the host still to be lost as they arrive
 
   PlugIdentity identity_;
   FirmwareClock clock_;

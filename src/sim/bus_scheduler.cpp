@@ -54,6 +54,24 @@ uint64_t TransferDurationNs(const SimPlug& plug, const PendingTransfer& p,
   return LatencyNs(speed) + static_cast<uint64_t>(p.Length / (rate * 1048576.0) * 1e9);
 }
 
+void LoseTransferData(SimPlug& plug, PendingTransfer& p) {
+  if (p.Lost || !IsInAddress(p.EndpointAddress) || plug.Halts.IsHalted(p.EndpointAddress)) return;
+  p.Lost = true;
+  const PlugEndpoint* endpoint = plug.Model->FindEndpoint(p.EndpointAddress);
+  if (endpoint == nullptr) return;
+  if (p.Records == nullptr) {
+    plug.Model->LoseInTransfer(p.EndpointAddress, p.Length);
+    return;
+  }
+  // Each isochronous packet is a transfer of its own to the plug.
+  const uint32_t per = endpoint->IntervalBytes();
+  for (uint32_t i = 0; i < p.Packets; ++i) {
+    const uint32_t offset = i * per;
+    if (offset < p.Length)
+      plug.Model->LoseInTransfer(p.EndpointAddress, std::min(per, p.Length - offset));
+  }
+}
+
 void QueueTransfer(SimPlug& plug, const PendingTransfer& p) {
   const int index = EndpointSlot(p.EndpointAddress);
   plug.Queues[index].Items.push_back(p);
@@ -81,7 +99,13 @@ uint64_t PumpQueues(SimPlug& plug, const SimOptions& options, uint64_t now) {
           break;
         }
         TransferOutcome outcome;
-        if (!ProgressTransfer(plug, head, options, &outcome)) break;
+        const uint32_t before = head.Done;
+        if (!ProgressTransfer(plug, head, options, &outcome)) {
+          // Data that moved here may have made room, or brought data, for another
+          // queue: a plug moves data as long as both sides have room.
+          moved = moved || head.Done != before;
+          break;
+        }
         FinishTransfer(head, outcome);
         queue.Items.pop_front();
         moved = true;

@@ -30,6 +30,11 @@ uint64_t TransferDurationNs(const SimPlug& plug, const PendingTransfer& transfer
 inline bool ProgressTransfer(SimPlug& plug, PendingTransfer& transfer, const SimOptions& options,
                              TransferOutcome* outcome);
 
+// An injected fault on an IN transfer stands for data lost on the wire: the plug
+// loses the bytes the transfer would have carried, once. OUT data that is lost never
+// reached the plug, and a halted endpoint moves no data.
+void LoseTransferData(SimPlug& plug, PendingTransfer& transfer);
+
 // Writes the statuses into the transfer's block and completes its record.
 inline void FinishTransfer(const PendingTransfer& transfer, const TransferOutcome& outcome) {
   WriteTransferStatus(transfer.Block, outcome.NtStatus, outcome.UsbdStatus);
@@ -81,12 +86,15 @@ inline bool ProgressTransfer(SimPlug& plug, PendingTransfer& p, const SimOptions
   PlugModel& model = *plug.Model;
   switch (p.Injected) {
     case Fault::Timeout:
+      LoseTransferData(plug, p);
       return false;  // the plug never answers; only an abort ends it
     case Fault::Stall:
+      LoseTransferData(plug, p);
       if (model.FindEndpoint(p.EndpointAddress)) plug.Halts.Set(p.EndpointAddress, true);
       *outcome = kTransferStalled;
       return true;
     case Fault::Error:
+      LoseTransferData(plug, p);
       *outcome = kTransferBusError;
       return true;
     default:
@@ -100,7 +108,8 @@ inline bool ProgressTransfer(SimPlug& plug, PendingTransfer& p, const SimOptions
   const bool in = IsInAddress(p.EndpointAddress);
   if (p.Records != nullptr) {
     // Isochronous: one packet per service interval, no handshake and no retry; a
-    // plug with nothing to send sends empty packets.
+    // plug with nothing to send sends empty packets. The transfer moved what its
+    // packets carried.
     const uint32_t per = endpoint->IntervalBytes();
     for (uint32_t i = 0; i < p.Packets; ++i) {
       const uint32_t offset = i * per;
@@ -113,7 +122,10 @@ inline bool ProgressTransfer(SimPlug& plug, PendingTransfer& p, const SimOptions
       }
       if (!in) got = want;  // OUT packets leave the host whether or not the plug keeps them
       WriteIsoPacketResult({0, got}, p.Records + ISO_PACKET_RESULT_SIZE * i);
-      p.Done = std::max(p.Done, offset + got);
+      p.Done += got;
+    }
+    if (p.Injected == Fault::Corrupt) {
+      CorruptPackets(plug.Random, p.Data, p.Records, p.Packets, per, options.CorruptBytes);
     }
     *outcome = kTransferDone;
     return true;
@@ -129,6 +141,9 @@ inline bool ProgressTransfer(SimPlug& plug, PendingTransfer& p, const SimOptions
   p.Done += io.Bytes;
   if (!io.TransferEnds && p.Done < p.Length) return false;
   if (p.Injected == Fault::Corrupt) CorruptData(plug.Random, p.Data, p.Done, options.CorruptBytes);
+  // A short read hands over what it was cut to; the rest of what the plug had for it
+  // is gone, unless the plug's own transfer ended there anyway.
+  if (p.Cut != 0 && !io.ShortPacket) model.EndInTransferEarly(p.EndpointAddress, p.Cut);
   *outcome = kTransferDone;
   return true;
 }

@@ -23,6 +23,10 @@ uint32_t ShortReadLength(uint32_t length, uint32_t packetBytes);
 
 // Flips count bytes (at most length), spread evenly from a random start.
 void CorruptData(std::mt19937& random, uint8_t* data, uint32_t length, uint32_t count);
+// The same over the bytes an isochronous transfer's packets carried: packet i lies
+// at i x slotBytes in data, its length in its IsoPacketResult record.
+void CorruptPackets(std::mt19937& random, uint8_t* data, const uint8_t* records, uint32_t packets,
+                    uint32_t slotBytes, uint32_t count);
 
 // bad-config: the set claims to end, and ends, inside its last endpoint descriptor.
 void BreakConfigurationSet(std::vector<uint8_t>& set, bool superSpeed);

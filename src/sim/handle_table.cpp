@@ -6,16 +6,19 @@ namespace {
 
 // Handle values step by 4 from here, as on the platform the tool was designed on.
 constexpr DriverHandle kFirstHandle = 0x100;
+// Entry: open bit, 23 bits of reuse count, 8 bits of plug, 32 bits of plug generation.
 constexpr uint64_t kOpen = uint64_t(1) << 63;
+constexpr int kReuseShift = 40;
+constexpr uint64_t kReuseMask = (uint64_t(1) << 23) - 1;
 
-uint64_t Pack(uint32_t plug, uint32_t generation) {
-  return kOpen | uint64_t(plug) << 32 | generation;
+uint64_t Pack(uint64_t reuse, uint32_t plug, uint32_t generation) {
+  return kOpen | reuse << kReuseShift | uint64_t(plug & 0xFF) << 32 | generation;
 }
-size_t SlotOf(DriverHandle handle) {
-  return static_cast<size_t>((handle - kFirstHandle) / 4);
+uint64_t ReuseOf(uint64_t entry) {
+  return (entry >> kReuseShift) & kReuseMask;
 }
-DriverHandle HandleOf(size_t slot) {
-  return kFirstHandle + static_cast<DriverHandle>(slot) * 4;
+DriverHandle HandleOf(size_t slot, uint64_t reuse) {
+  return kFirstHandle + static_cast<DriverHandle>((reuse * HandleTable::kMaxHandles + slot) * 4);
 }
 
 }  // namespace
@@ -26,18 +29,18 @@ HandleTable::HandleTable() : entries_(new std::atomic<uint64_t>[kMaxHandles]) {
 
 bool HandleTable::Lookup(DriverHandle handle, uint32_t* plug, uint32_t* generation) const {
   if (handle < kFirstHandle || (handle - kFirstHandle) % 4 != 0) return false;
-  const size_t slot = SlotOf(handle);
+  const uint64_t index = static_cast<uint64_t>(handle - kFirstHandle) / 4;
+  const size_t slot = index % kMaxHandles;
   if (slot >= slots_.load(std::memory_order_acquire)) return false;
   const uint64_t entry = entries_[slot].load(std::memory_order_acquire);
-  if ((entry & kOpen) == 0) return false;
-  *plug = static_cast<uint32_t>(entry >> 32) & 0x7FFFFFFF;
+  if ((entry & kOpen) == 0 || ReuseOf(entry) != index / kMaxHandles) return false;
+  *plug = static_cast<uint32_t>(entry >> 32) & 0xFF;
   *generation = static_cast<uint32_t>(entry);
   return true;
 }
 
 DriverHandle HandleTable::Open(uint32_t plug, uint32_t generation, uint32_t* error) {
   std::lock_guard lock(lock_);
-  // Closed slots are reused, as handle values are on the original platform.
   const uint32_t used = slots_.load(std::memory_order_relaxed);
   size_t slot = 0;
   while (slot < used && (entries_[slot].load(std::memory_order_relaxed) & kOpen)) ++slot;
@@ -45,17 +48,21 @@ DriverHandle HandleTable::Open(uint32_t plug, uint32_t generation, uint32_t* err
     if (error) *error = ERROR_NOT_ENOUGH_MEMORY;
     return INVALID_DRIVER_HANDLE;
   }
-  entries_[slot].store(Pack(plug, generation), std::memory_order_release);
+  // A fresh slot starts at 0; a closed one comes back under its next value.
+  const uint64_t reuse =
+      slot < used ? (ReuseOf(entries_[slot].load(std::memory_order_relaxed)) + 1) & kReuseMask : 0;
+  entries_[slot].store(Pack(reuse, plug, generation), std::memory_order_release);
   if (slot == used) slots_.store(used + 1, std::memory_order_release);
   if (error) *error = ERROR_SUCCESS;
-  return HandleOf(slot);
+  return HandleOf(slot, reuse);
 }
 
 bool HandleTable::Close(DriverHandle handle, uint32_t* plug) {
   std::lock_guard lock(lock_);
   uint32_t generation;
   if (!Lookup(handle, plug, &generation)) return false;
-  entries_[SlotOf(handle)].fetch_and(~kOpen, std::memory_order_release);
+  const size_t slot = static_cast<size_t>((handle - kFirstHandle) / 4) % kMaxHandles;
+  entries_[slot].fetch_and(~kOpen, std::memory_order_release);
   return true;
 }
 
@@ -63,9 +70,10 @@ std::vector<DriverHandle> HandleTable::HandlesOf(uint32_t plug, uint32_t generat
   std::vector<DriverHandle> handles;
   const uint32_t slots = slots_.load(std::memory_order_acquire);
   for (size_t slot = 0; slot < slots; ++slot) {
-    uint32_t owner, opened;
-    if (Lookup(HandleOf(slot), &owner, &opened) && owner == plug && opened == generation) {
-      handles.push_back(HandleOf(slot));
+    const uint64_t entry = entries_[slot].load(std::memory_order_acquire);
+    if ((entry & kOpen) && (static_cast<uint32_t>(entry >> 32) & 0xFF) == plug &&
+        static_cast<uint32_t>(entry) == generation) {
+      handles.push_back(HandleOf(slot, ReuseOf(entry)));
     }
   }
   return handles;

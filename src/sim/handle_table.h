@@ -1,7 +1,12 @@
 // The virtual driver's open handles. Every request looks its handle up without a
-// lock: one packed word per slot (open bit, plug, plug generation at open), written
-// under the table's lock. A handle opened before its plug left the bus keeps the old
-// generation and so goes stale.
+// lock: one packed word per slot (open bit, how often the slot was reused, plug, plug
+// generation at open), written under the table's lock. A handle opened before its
+// plug left the bus keeps the old generation and so goes stale.
+//
+// A handle's value names its slot and the slot's reuse count, so a closed handle's
+// value is not given out again: a stale value reaches nothing, and whatever still
+// refers to it (a queued request, a caller that closes twice) cannot hit the next
+// handle in its slot. Values repeat only after 2^23 opens of one slot.
 #pragma once
 #include <atomic>
 #include <cstdint>

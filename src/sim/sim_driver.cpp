@@ -16,6 +16,7 @@ namespace {
 constexpr uint64_t kLeaveDelayNs = 5'000'000;  // the plug drops off 5 ms after its reply
 constexpr uint32_t kDriverRevision = 0x00010300;
 constexpr uint32_t kUsbdiRevision = 0x00000600;
+static_assert(SIM_MAX_PLUGS <= 256, "the handle table keeps the plug in 8 bits");
 
 }  // namespace
 
@@ -145,14 +146,19 @@ DriverHandle SimDriverPort::Open(const std::string& path, uint32_t* error) {
 }
 
 bool SimDriverPort::Close(DriverHandle handle, uint32_t* error) {
-  uint32_t plugIndex;
-  if (!handles_.Close(handle, &plugIndex)) {
+  uint32_t plugIndex, generation;
+  if (!handles_.Lookup(handle, &plugIndex, &generation)) {
     if (error) *error = ERROR_INVALID_HANDLE;
     return false;
   }
-  // Closing a handle cancels what is still pending on it.
+  // Closed and cancelled under the plug's lock: a transfer on this handle is either
+  // queued before and cancelled here, or refused after (Transfer looks again).
   SimPlug& plug = *plugs_[plugIndex];
   std::lock_guard lock(plug.Lock);
+  if (!handles_.Close(handle, &plugIndex)) {
+    if (error) *error = ERROR_INVALID_HANDLE;  // another thread closed it first
+    return false;
+  }
   FailTransfers(plug, kTransferCancelled, 0, true, handle);
   if (error) *error = ERROR_SUCCESS;
   return true;
@@ -247,6 +253,7 @@ bool SimDriverPort::DeviceRequest(SimPlug& plug, uint32_t code, const void* in, 
         FailTransfers(plug, kTransferCancelled, address, false);
       } else {
         plug.Halts.Set(address, false);
+        plug.Model->ResetEndpoint(address);
       }
       return answer(nullptr, 0);
     }
@@ -318,6 +325,11 @@ bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle ha
     *error = ERROR_DEVICE_NOT_CONNECTED;
     return false;
   }
+  uint32_t stillPlug, stillGeneration;
+  if (!handles_.Lookup(handle, &stillPlug, &stillGeneration)) {
+    *error = ERROR_INVALID_HANDLE;  // closed since it was looked up: nothing may queue on it
+    return false;
+  }
   if (p.Form == TransferForm::Endpoint0) return Ep0Transfer(plug, p, bytesReturned, record, error);
   p.Handle = handle;
   const PlugEndpoint* endpoint = plug.Model->FindEndpoint(p.EndpointAddress);
@@ -341,7 +353,11 @@ bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle ha
   if (anyFaults_ && endpoint->Role != EndpointRole::Display) {
     const bool isIn = endpoint->IsIn();
     p.Injected = ChooseFault(options_, isIn, isIn ? ++plug.InTransfers : ++plug.OutTransfers);
-    if (p.Injected == Fault::Short) p.Length = ShortReadLength(p.Length, endpoint->PacketBytes());
+    if (p.Injected == Fault::Short) {
+      const uint32_t full = p.Length;
+      p.Length = ShortReadLength(full, endpoint->PacketBytes());
+      p.Cut = full - p.Length;
+    }
   }
 
   if (record) BeginOverlapped(record);

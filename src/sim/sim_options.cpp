@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <iterator>
 
 #include "platform/text.h"
 
@@ -25,18 +26,23 @@ const KeyInfo kKeys[] = {
     {"rate", Kind::Rate, 1, 100000, nullptr},
     {"reenum-ms", Kind::Count, 0, 600000, &SimOptions::ReenumMs},
     {"seed", Kind::Count, 0, UINT32_MAX, &SimOptions::Seed},
-    {"read-error-every", Kind::Count, 1, UINT32_MAX, &SimOptions::ReadErrorEvery},
-    {"write-error-every", Kind::Count, 1, UINT32_MAX, &SimOptions::WriteErrorEvery},
-    {"short-read-every", Kind::Count, 1, UINT32_MAX, &SimOptions::ShortReadEvery},
-    {"corrupt-every", Kind::Count, 1, UINT32_MAX, &SimOptions::CorruptEvery},
+    // Every-N faults: 0 is off, as when the key is not given.
+    {"read-error-every", Kind::Count, 0, UINT32_MAX, &SimOptions::ReadErrorEvery},
+    {"write-error-every", Kind::Count, 0, UINT32_MAX, &SimOptions::WriteErrorEvery},
+    {"short-read-every", Kind::Count, 0, UINT32_MAX, &SimOptions::ShortReadEvery},
+    {"corrupt-every", Kind::Count, 0, UINT32_MAX, &SimOptions::CorruptEvery},
     {"corrupt-bytes", Kind::Count, 1, 65536, &SimOptions::CorruptBytes},
-    {"timeout-every", Kind::Count, 1, UINT32_MAX, &SimOptions::TimeoutEvery},
-    {"stall-every", Kind::Count, 1, UINT32_MAX, &SimOptions::StallEvery},
+    {"timeout-every", Kind::Count, 0, UINT32_MAX, &SimOptions::TimeoutEvery},
+    {"read-timeout-every", Kind::Count, 0, UINT32_MAX, &SimOptions::ReadTimeoutEvery},
+    {"write-timeout-every", Kind::Count, 0, UINT32_MAX, &SimOptions::WriteTimeoutEvery},
+    {"stall-every", Kind::Count, 0, UINT32_MAX, &SimOptions::StallEvery},
+    {"read-stall-every", Kind::Count, 0, UINT32_MAX, &SimOptions::ReadStallEvery},
+    {"write-stall-every", Kind::Count, 0, UINT32_MAX, &SimOptions::WriteStallEvery},
     {"phy-errors", Kind::Count, 0, 1000000, &SimOptions::PhyErrors},
     {"link-errors", Kind::Count, 0, 1000000, &SimOptions::LinkErrors},
     {"phy-flags", Kind::Mask, 0, 0x1FF, &SimOptions::PhyFlags},
     {"link-flags", Kind::Mask, 0, 0x7FFF, &SimOptions::LinkFlags},
-    {"remove-after-ms", Kind::Count, 1, 86400000, &SimOptions::RemoveAfterMs},
+    {"remove-after-ms", Kind::Count, 0, 86400000, &SimOptions::RemoveAfterMs},
     {"no-return", Kind::Flag, 0, 0, nullptr},
     {"bad-config", Kind::Flag, 0, 0, nullptr},
     {"bad-bos", Kind::Flag, 0, 0, nullptr},
@@ -46,8 +52,18 @@ std::u16string Fail(const std::string& what) {
   return Utf8ToUtf16(what + " Valid options: ") + SimOptionKeyList() + u".";
 }
 
+// What the user typed, in quotes, cut to a length a message can carry (at a
+// character boundary, so that the cut leaves valid UTF-8 text).
+std::string Quoted(std::string_view text) {
+  constexpr size_t kMaxEcho = 32;
+  if (text.size() <= kMaxEcho) return "\"" + std::string(text) + "\"";
+  size_t cut = kMaxEcho;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return "\"" + std::string(text.substr(0, cut)) + "...\"";
+}
+
 std::string BadValue(std::string_view key, std::string_view value, const std::string& expected) {
-  return "Bad value \"" + std::string(value) + "\" for simulation option \"" + std::string(key) +
+  return "Bad value " + Quoted(value) + " for simulation option \"" + std::string(key) +
          "\": expected " + expected + ".";
 }
 
@@ -174,6 +190,7 @@ std::u16string SimOptionKeyList() {
 
 SimOptionsResult ParseSimOptions(std::string_view text) {
   SimOptionsResult result;
+  bool given[std::size(kKeys)] = {};
   size_t pos = 0;
   while (pos <= text.size()) {
     size_t comma = text.find(',', pos);
@@ -185,14 +202,25 @@ SimOptionsResult ParseSimOptions(std::string_view text) {
     std::string_view name = Trim(item.substr(0, eq));
     std::string_view value =
         eq == std::string_view::npos ? std::string_view() : Trim(item.substr(eq + 1));
+    if (name.empty()) {
+      result.Error = Fail("Simulation option " + Quoted(item) + " has no name.");
+      return result;
+    }
     const KeyInfo* key = nullptr;
     for (const KeyInfo& k : kKeys) {
       if (name == k.Name) key = &k;
     }
     if (key == nullptr) {
-      result.Error = Fail("Unknown simulation option \"" + std::string(name) + "\".");
+      result.Error = Fail("Unknown simulation option " + Quoted(name) + ".");
       return result;
     }
+    // Which of two values would hold is anybody's guess: refuse the second.
+    bool& seen = given[key - kKeys];
+    if (seen) {
+      result.Error = Fail("Simulation option \"" + std::string(key->Name) + "\" is given twice.");
+      return result;
+    }
+    seen = true;
     std::string problem = Apply(*key, value, eq != std::string_view::npos, &result.Options);
     if (!problem.empty()) {
       result.Error = Fail(problem);

@@ -27,8 +27,12 @@ struct SimOptions {
   uint32_t ShortReadEvery = 0;
   uint32_t CorruptEvery = 0;
   uint32_t CorruptBytes = 1;
-  uint32_t TimeoutEvery = 0;
+  uint32_t TimeoutEvery = 0;  // both directions; the Read/Write forms one of them
+  uint32_t ReadTimeoutEvery = 0;
+  uint32_t WriteTimeoutEvery = 0;
   uint32_t StallEvery = 0;
+  uint32_t ReadStallEvery = 0;
+  uint32_t WriteStallEvery = 0;
   uint32_t PhyErrors = 0;  // per bus-error read
   uint32_t LinkErrors = 0;
   uint32_t PhyFlags = 0;
@@ -42,7 +46,9 @@ struct SimOptions {
 struct SimOptionsResult {
   bool Ok = false;
   SimOptions Options;
-  std::u16string Error;  // set when !Ok: names the bad key or value and lists the valid keys
+  // Set when !Ok: names the bad key or value (cut to a few dozen characters) and lists
+  // the valid keys.
+  std::u16string Error;
 };
 
 SimOptionsResult ParseSimOptions(std::string_view text);

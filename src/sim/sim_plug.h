@@ -45,6 +45,8 @@ struct PendingTransfer : TransferRequest {
   uint64_t DueNs = 0;
   bool Scheduled = false;
   Fault Injected = Fault::None;
+  bool Lost = false;  // a failing IN transfer has lost the data it would have carried
+  uint32_t Cut = 0;   // a short read: the bytes cut off its length
 };
 
 struct EndpointQueue {

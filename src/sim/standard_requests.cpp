@@ -87,6 +87,8 @@ bool HandleStandardRequest(SimPlug& plug, const SetupPacket& s, uint8_t* data, u
       }
       if (!plug.Model->FindEndpoint(endpoint)) return false;
       plug.Halts.Set(endpoint, s.bRequest == USB_REQUEST_SET_FEATURE);
+      // A cleared halt resets the endpoint in the firmware too.
+      if (s.bRequest == USB_REQUEST_CLEAR_FEATURE) plug.Model->ResetEndpoint(endpoint);
       return true;
     default:
       return false;

@@ -52,6 +52,68 @@ TEST(PlugModel, LoopbackFifoKeepsShortPacketEndsAndFlowControl) {
   EXPECT_EQ(std::memcmp(in.data() + 25536, out.data() + 100, 30000), 0);
 }
 
+TEST(PlugModel, LostInDataReachesToTheEndOfItsTransferAndAResetEmptiesTheLoop) {
+  PlugModel model(Identity());
+  std::vector<uint8_t> out(8192), in(8192);
+  for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(i * 13 + 5);
+  auto read = [&](uint32_t length) { return model.ReadEndpoint(0x81, in.data(), length); };
+
+  // A lost read that came before its data takes the data as it arrives, up to the
+  // short packet that ends the host's transfer, and nothing of the next one.
+  model.LoseInTransfer(0x81, 5000);
+  EXPECT_EQ(model.WriteEndpoint(0x01, out.data(), 3000, true).Bytes, 3000u);
+  EXPECT_EQ(model.LoopbackFill(), 0u);
+  EXPECT_EQ(model.WriteEndpoint(0x01, out.data() + 10, 100, true).Bytes, 100u);
+  EndpointIo r = read(4096);
+  EXPECT_EQ(r.Bytes, 100u);
+  EXPECT_TRUE(r.ShortPacket);
+  EXPECT_EQ(std::memcmp(in.data(), out.data() + 10, 100), 0);
+
+  // Within one transfer it takes its own length and leaves the rest.
+  ASSERT_EQ(model.WriteEndpoint(0x01, out.data(), 4096, true).Bytes, 4096u);
+  model.LoseInTransfer(0x81, 1500);
+  r = read(4096);
+  EXPECT_EQ(r.Bytes, 4096u - 1500u);
+  EXPECT_FALSE(r.ShortPacket);
+  EXPECT_EQ(std::memcmp(in.data(), out.data() + 1500, 4096 - 1500), 0);
+
+  // A read that ended early loses the rest of its transfer, not the next one.
+  ASSERT_EQ(model.WriteEndpoint(0x01, out.data(), 3000, true).Bytes, 3000u);
+  EXPECT_EQ(read(1000).Bytes, 1000u);
+  model.EndInTransferEarly(0x81, 5000);
+  EXPECT_EQ(model.LoopbackFill(), 0u);
+  ASSERT_EQ(model.WriteEndpoint(0x01, out.data() + 20, 200, true).Bytes, 200u);
+  EXPECT_EQ(read(4096).Bytes, 200u);
+  EXPECT_EQ(in[0], out[20]);
+
+  // Resetting either loopback endpoint empties the buffer and forgets a pending loss.
+  for (uint8_t address : {uint8_t(0x01), uint8_t(0x81)}) {
+    ASSERT_EQ(model.WriteEndpoint(0x01, out.data(), 2048, true).Bytes, 2048u);
+    model.LoseInTransfer(0x81, 3000);
+    model.ResetEndpoint(address);
+    EXPECT_EQ(read(4096).Status, EndpointStatus::Nak);
+    ASSERT_EQ(model.WriteEndpoint(0x01, out.data(), 100, true).Bytes, 100u);
+    EXPECT_EQ(read(4096).Bytes, 100u);
+  }
+}
+
+TEST(PlugModel, ALostSourceTransferLeavesAGapInTheSequence) {
+  PlugModel model(Identity());
+  // SuperSpeed bulk benchmark, plug sends.
+  uint8_t block[14] = {0x01, 0x02, 0x01, 0x01, 0x10, 0x01, 0x00,
+                       0x03, 0x00, 0xC0, 0x03, 0x02, 0x00, 0xC0};
+  ASSERT_FALSE(Vendor(model, false, PLUG_CMD_CONFIG, block, 14).Stalled);
+  model.ReturnToBus();
+  uint8_t none[1], data[64];
+  ASSERT_FALSE(Vendor(model, false, PLUG_CMD_BENCH_START, none, 0).Stalled);
+  ASSERT_EQ(model.ReadEndpoint(0x81, data, 64).Bytes, 64u);
+  const uint8_t first = data[0];
+  model.LoseInTransfer(0x81, 64);
+  model.EndInTransferEarly(0x81, 32);  // the source keeps nothing of a transfer it ended
+  ASSERT_EQ(model.ReadEndpoint(0x81, data, 64).Bytes, 64u);
+  EXPECT_EQ(data[63], static_cast<uint8_t>(first + 2));
+}
+
 TEST(PlugModel, UnknownRequestsStallAndWrongEndpointsStall) {
   PlugModel model(Identity());
   uint8_t data[64] = {};

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -222,6 +223,43 @@ TEST(SimDriver, ClosingAHandleCancelsItsPendingRequests) {
   EXPECT_TRUE(io.Done());
   EXPECT_EQ(io.record.Status.load(), ERROR_OPERATION_ABORTED);
   EXPECT_EQ(port.PendingRequests(0), 0u);
+}
+
+TEST(SimDriver, AClosedHandleValueIsNeverGivenToAnotherOpen) {
+  SimDriverPort port(Options("rate=unlimited"));
+  uint32_t bytes = 0, error = 0;
+  const DriverHandle first = OpenFirst(port);
+  ASSERT_TRUE(port.Close(first, &error));
+  const DriverHandle second = OpenFirst(port);
+  EXPECT_NE(second, first);
+  // A read on the new handle waits for data; the stale value reaches nothing of it.
+  std::vector<uint8_t> buffer(512);
+  uint8_t block[DRIVER_TRANSFER_BLOCK_SIZE];
+  DriverTransferBlock header;
+  header.EndpointAddress = 0x81;
+  WriteDriverTransferBlock(header, block);
+  PendingIo io;
+  EXPECT_FALSE(port.IoControl(second, IOCTL_DIRECT_TRANSFER, block, sizeof block, buffer.data(),
+                              buffer.size(), &bytes, &io.record, &error));
+  EXPECT_EQ(error, ERROR_IO_PENDING);
+  uint8_t speed[4];
+  EXPECT_FALSE(port.IoControl(first, IOCTL_GET_SPEED, speed, 4, speed, 4, &bytes, nullptr, &error));
+  EXPECT_EQ(error, ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(port.Close(first, &error));
+  EXPECT_EQ(error, ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(io.Done());
+  EXPECT_EQ(port.PendingRequests(0), 1u);
+  ASSERT_TRUE(port.Close(second, &error));
+  EXPECT_TRUE(io.Done());
+
+  // However often a handle is opened and closed, no value comes back.
+  std::set<DriverHandle> seen = {first, second};
+  for (int i = 0; i < 5000; ++i) {
+    const DriverHandle handle = port.Open(port.PlugPath(0), &error);
+    ASSERT_TRUE(seen.insert(handle).second) << i;
+    ASSERT_EQ(handle % 4, 0);
+    ASSERT_TRUE(port.Close(handle, &error));
+  }
 }
 
 TEST(SimDriver, UnregisteredRecipientsHearNothingMore) {

@@ -84,7 +84,6 @@ TEST(SimOptions, GarbageValuesAreRefusedWithTheKeyAndValue) {
       {"firmware=2.3", "firmware", "2.3"},
       {"rate=fast", "rate", "fast"},
       {"rate=-5", "rate", "-5"},
-      {"read-error-every=0", "read-error-every", "0"},
       {"phy-flags=0x200", "phy-flags", "0x200"},
       {"link-flags=0xZZ", "link-flags", "0xZZ"},
       {"serial=has space", "serial", "has space"},
@@ -98,6 +97,44 @@ TEST(SimOptions, GarbageValuesAreRefusedWithTheKeyAndValue) {
   }
   std::string missing = ErrorOf("seed");
   EXPECT_NE(missing.find("needs a value"), std::string::npos) << missing;
+}
+
+TEST(SimOptions, ZeroTurnsACountedFaultOrARemovalOff) {
+  const char* const keys[] = {"read-error-every",   "write-error-every",   "short-read-every",
+                              "corrupt-every",      "timeout-every",       "stall-every",
+                              "read-timeout-every", "write-timeout-every", "read-stall-every",
+                              "write-stall-every",  "remove-after-ms"};
+  for (const char* key : keys) {
+    SimOptionsResult r = ParseSimOptions(std::string(key) + "=0");
+    EXPECT_TRUE(r.Ok) << key << ": " << Utf16ToUtf8(r.Error);
+  }
+  SimOptionsResult r = ParseSimOptions("remove-after-ms=0,stall-every=0,seed=3");
+  ASSERT_TRUE(r.Ok);
+  EXPECT_EQ(r.Options.RemoveAfterMs, 0u);
+  EXPECT_EQ(r.Options.StallEvery, 0u);
+}
+
+TEST(SimOptions, MessagesNameWhatIsWrongInAFewWords) {
+  // A key given twice would leave the user guessing which one holds.
+  for (const char* text : {"rate=1,rate=2", "no-return,bad-bos,no-return=0"}) {
+    std::string error = ErrorOf(text);
+    EXPECT_NE(error.find("twice"), std::string::npos) << error;
+    EXPECT_NE(error.find(text[0] == 'r' ? "\"rate\"" : "\"no-return\""), std::string::npos)
+        << error;
+  }
+  // An item without a key is shown whole.
+  std::string error = ErrorOf("plugs=2,=5");
+  EXPECT_NE(error.find("\"=5\""), std::string::npos) << error;
+  EXPECT_EQ(error.find("\"\""), std::string::npos) << error;
+
+  // Whatever was pasted, the message stays short: the echo is cut.
+  const size_t keyList = Utf16ToUtf8(SimOptionKeyList()).size();
+  for (std::string text : {"seed=" + std::string(5000, '7'), std::string(5000, 'k') + "=1",
+                           "serial=" + std::string(3000, '\xC3') + "x"}) {
+    std::string message = ErrorOf(text.c_str());
+    EXPECT_LT(message.size(), keyList + 250) << message;
+    EXPECT_NE(message.find("..."), std::string::npos) << message;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Simulated plugs driven through the program's own UsbDevice and endpoint classes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -14,50 +15,9 @@
 #include "platform/win_error.h"
 #include "protocol/plug_commands.h"
 #include "protocol/plug_ids.h"
-#include "sim_test_support.h"
-#include "usb/usb_device.h"
+#include "sim_usb_support.h"
 
 namespace {
-
-// A simulated plug installed for the test's lifetime, seen through UsbDevice.
-struct Plug {
-  explicit Plug(const char* options, bool open = true)
-      : sim(options), device(&recorder, PLUG_INTERFACE_CLASS, open) {}
-  InstalledSim sim;
-  NoticeRecorder recorder;
-  UsbDevice device;
-};
-
-UsbEndpoint* FindEndpoint(UsbDevice& device, uint8_t address) {
-  for (uint8_t i = 1; i < device.CountEndpoints(); ++i) {
-    if (device.EndpointTable[i]->bEndpointAddress == address) return device.EndpointTable[i];
-  }
-  return nullptr;
-}
-
-bool VendorRequest(UsbDevice& device, uint16_t command, bool in, void* data, int32_t length) {
-  UsbControlEndpoint* control = device.ControlEndpoint;
-  control->Recipient = 0;
-  control->RequestType = 2;
-  control->RequestCode = 0;
-  control->RequestValue = command;
-  control->RequestIndex = 0;
-  return in ? control->ControlRead(static_cast<uint8_t*>(data), length)
-            : control->ControlWrite(static_cast<uint8_t*>(data), length);
-}
-
-// Sends a configuration, waits for the plug to leave and come back, and reopens it.
-void Reconfigure(Plug& plug, const std::vector<uint8_t>& block) {
-  const size_t before = plug.recorder.Snapshot().size();
-  std::vector<uint8_t> copy = block;
-  ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_CONFIG, false, copy.data(), 14));
-  // Handle removal, interface removal, arrival.
-  EXPECT_EQ(plug.recorder.WaitFor(before + 3).size(), before + 3);
-  EXPECT_TRUE(plug.device.Open(0));
-}
-
-const std::vector<uint8_t> kBulkReadSuper = {0x01, 0x02, 0x01, 0x01, 0x10, 0x01, 0x00,
-                                             0x03, 0x00, 0xC0, 0x03, 0x02, 0x00, 0xC0};
 
 TEST(SimUsb, DescriptorsAndSpeedCodeAtEachSpeed) {
   const struct {
@@ -156,7 +116,7 @@ TEST(SimUsb, IsochronousLayoutsAndPacketResults) {
     uint8_t PacketsPerInterval;
   } layouts[] = {
       // Read, endpoints 3, burst 16, interval 1, 3 packets per interval.
-      {"speed=super", {1, 1, 3, 3, 16, 1, 0, 3, 0, 0xC0, 3, 2, 0, 0xC0}, 0x83, 49152, 1},
+      {"speed=super", kIsoReadSuper, 0x83, 49152, 1},
       // High speed: 3 transactions of 1024 bytes per microframe.
       {"speed=high", {1, 1, 3, 3, 1, 1, 0, 3, 0, 0xC0, 2, 2, 0, 0xC0}, 0x83, 3072, 3},
       // Write at full speed: one 64-byte packet per frame.
@@ -193,6 +153,48 @@ TEST(SimUsb, IsochronousLayoutsAndPacketResults) {
       }
     }
   }
+}
+
+TEST(SimUsb, IsochronousInCountsTheBytesItsPacketsCarry) {
+  // The 2nd, 4th, ... transfer corrupted (5 bytes), the 3rd cut short.
+  Plug plug("reenum-ms=10,rate=unlimited,corrupt-every=2,corrupt-bytes=5,short-read-every=3");
+  Reconfigure(plug, kIsoReadSuper);
+  UsbEndpoint* iso = plug.device.IsocInEndpoint;
+  ASSERT_NE(iso, nullptr);
+  constexpr int32_t kInterval = 49152;
+  std::vector<uint8_t> buffer(3 * kInterval);
+  IsoPacketResult packets[3];
+  int32_t length = 0;
+  auto transfer = [&] {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    length = 3 * kInterval;
+    EXPECT_TRUE(iso->TransferSync(buffer.data(), length, packets));
+    uint32_t carried = 0;
+    for (const IsoPacketResult& packet : packets) carried += packet.Length;
+    EXPECT_EQ(static_cast<uint32_t>(length), carried);
+    EXPECT_EQ(iso->BytesTransferred.load(), carried);
+    return carried;
+  };
+  // Bytes that differ from the value the plug filled their packet with.
+  auto damaged = [&] {
+    int count = 0;
+    for (int i = 0; i < 3; ++i) {
+      const uint8_t* packet = buffer.data() + i * kInterval;
+      int histogram[256] = {};
+      for (uint32_t b = 0; b < packets[i].Length; ++b) ++histogram[packet[b]];
+      count += static_cast<int>(packets[i].Length) - *std::max_element(histogram, histogram + 256);
+    }
+    return count;
+  };
+  EXPECT_EQ(transfer(), 0u);  // an idle source sends empty packets
+  ASSERT_TRUE(VendorRequest(plug.device, PLUG_CMD_BENCH_START, false, nullptr, 0));
+  EXPECT_EQ(transfer(), 3u * kInterval);
+  EXPECT_EQ(damaged(), 5);
+  EXPECT_EQ(transfer(), 3u * kInterval / 2);
+  EXPECT_EQ(packets[2].Length, 0u);
+  EXPECT_EQ(damaged(), 0);
+  EXPECT_EQ(transfer(), 3u * kInterval);
+  EXPECT_EQ(damaged(), 5);
 }
 
 TEST(SimUsb, LoopbackReturnsTheBytesAndHonoursFifoFlowControl) {
@@ -342,9 +344,12 @@ TEST(SimUsb, AbortCompletesEveryPendingRequest) {
   }
 }
 
-// Runs count loopback write+read pairs and records, per pair, how each side ended.
+// Runs count loopback write+read pairs as the loopback test does (the read only after
+// a full write; abort and reset of an endpoint whose transfer failed) and records,
+// per pair, how each side ended.
 struct PairResult {
   bool WriteOk, ReadOk;
+  bool Read;  // a read was made
   uint32_t WriteUsbd, ReadUsbd;
   int32_t ReadBytes;
   int Mismatches;
@@ -352,19 +357,30 @@ struct PairResult {
 std::vector<PairResult> LoopbackPairs(UsbDevice& device, int count) {
   std::vector<PairResult> results;
   std::vector<uint8_t> out(65536), in(65536);
-  for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(i);
+  UsbEndpoint* write = device.BulkOutEndpoint;
+  UsbEndpoint* read = device.BulkInEndpoint;
   for (int n = 0; n < count; ++n) {
+    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(i + n);
     PairResult r{};
     int32_t length = 65536;
-    r.WriteOk = device.BulkOutEndpoint->TransferSync(out.data(), length);
-    r.WriteUsbd = device.BulkOutEndpoint->UsbdStatus.load();
-    if (!r.WriteOk) device.BulkOutEndpoint->ResetEndpoint();
+    r.WriteOk = write->TransferSync(out.data(), length);
+    r.WriteUsbd = write->UsbdStatus.load();
+    if (!r.WriteOk) {
+      write->AbortTransfers();
+      write->ResetEndpoint();
+      results.push_back(r);
+      continue;
+    }
     std::fill(in.begin(), in.end(), 0);
-    r.ReadOk = device.BulkInEndpoint->TransferSync(in.data(), length = 65536);
-    r.ReadUsbd = device.BulkInEndpoint->UsbdStatus.load();
+    r.Read = true;
+    r.ReadOk = read->TransferSync(in.data(), length = 65536);
+    r.ReadUsbd = read->UsbdStatus.load();
     r.ReadBytes = length;
     for (int i = 0; i < length && i < 65536; ++i) r.Mismatches += in[i] != out[i];
-    if (!r.ReadOk) device.BulkInEndpoint->ResetEndpoint();
+    if (!r.ReadOk) {
+      read->AbortTransfers();
+      read->ResetEndpoint();
+    }
     results.push_back(r);
   }
   return results;
@@ -377,8 +393,8 @@ TEST(SimUsb, LoopbackFaultsHitTheNthTransferOfTheirDirection) {
     const char* Options;
     int Pairs, BadWrite, BadRead, ShortRead, Corrupt;
   } cases[] = {
-      {"rate=unlimited,read-error-every=3,write-error-every=4", 4, 3, 2, -1, -1},
-      {"rate=unlimited,short-read-every=2", 2, -1, -1, 1, -1},
+      {"rate=unlimited,read-error-every=3,write-error-every=4", 5, 3, 2, -1, -1},
+      {"rate=unlimited,short-read-every=2", 3, -1, -1, 1, -1},
       {"rate=unlimited,corrupt-every=2,corrupt-bytes=5", 3, -1, -1, -1, 1},
   };
   for (const auto& c : cases) {
@@ -389,6 +405,8 @@ TEST(SimUsb, LoopbackFaultsHitTheNthTransferOfTheirDirection) {
       SCOPED_TRACE(n);
       EXPECT_EQ(r[n].WriteOk, n != c.BadWrite);
       EXPECT_EQ(r[n].WriteUsbd, n == c.BadWrite ? USBD_STATUS_CRC : 0u);
+      EXPECT_EQ(r[n].Read, n != c.BadWrite);
+      if (!r[n].Read) continue;
       EXPECT_EQ(r[n].ReadOk, n != c.BadRead);
       EXPECT_EQ(r[n].ReadUsbd, n == c.BadRead ? USBD_STATUS_CRC : 0u);
       if (n == c.BadRead) continue;
@@ -398,21 +416,24 @@ TEST(SimUsb, LoopbackFaultsHitTheNthTransferOfTheirDirection) {
   }
 }
 
-TEST(SimUsb, TimeoutsNeedAnAbortAndStallsNeedAReset) {
+TEST(SimUsb, FailedReadsLoseTheirDataTimeoutsNeedAnAbortStallsAReset) {
   std::vector<uint8_t> data(65536), back(1024);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i / 1024);
   int32_t length = 65536;
-  {
-    Plug plug("rate=unlimited,timeout-every=2");
+  // A failed read loses the block it would have carried, reset or not.
+  for (auto [options, status] : {std::pair{"rate=unlimited,timeout-every=2", NTSTATUS_CANCELLED},
+                                 {"rate=unlimited,read-error-every=2", NTSTATUS_UNSUCCESSFUL}}) {
+    SCOPED_TRACE(options);
+    Plug plug(options);
     UsbEndpoint* in = plug.device.BulkInEndpoint;
     in->TimeoutMs = 50;
-    ASSERT_TRUE(plug.device.BulkOutEndpoint->TransferSync(data.data(), length));
+    ASSERT_TRUE(plug.device.BulkOutEndpoint->TransferSync(data.data(), length = 65536));
     EXPECT_TRUE(in->TransferSync(back.data(), length = 1024));
-    EXPECT_FALSE(in->TransferSync(back.data(), length = 1024));  // never answered, so aborted
-    EXPECT_EQ(in->NtStatus.load(), NTSTATUS_CANCELLED);
+    EXPECT_FALSE(in->TransferSync(back.data(), length = 1024));  // a time-out is aborted
+    EXPECT_EQ(in->NtStatus.load(), status);
     EXPECT_EQ(plug.sim.port->PendingRequests(0), 0u);
     EXPECT_TRUE(in->TransferSync(back.data(), length = 1024));
-    EXPECT_EQ(back[0], 1);  // the timed-out read took nothing
+    EXPECT_EQ(back[0], 2);
   }
   Plug plug("rate=unlimited,stall-every=3");
   UsbEndpoint* in = plug.device.BulkInEndpoint;
@@ -424,7 +445,11 @@ TEST(SimUsb, TimeoutsNeedAnAbortAndStallsNeedAReset) {
   EXPECT_EQ(in->UsbdStatus.load(), USBD_STATUS_STALL_PID);
   EXPECT_FALSE(read());  // still halted
   EXPECT_TRUE(in->ResetEndpoint());
+  // The reset also emptied the plug's loopback buffer: what comes back is new.
+  ASSERT_TRUE(plug.device.BulkOutEndpoint->TransferSync(data.data() + 10 * 1024, length = 1024));
   EXPECT_TRUE(read());
+  EXPECT_EQ(length, 1024);
+  EXPECT_EQ(back[0], 10);
 }
 
 TEST(SimUsb, BusErrorCountersFollowMaskAndStartStop) {
@@ -545,6 +570,40 @@ TEST(SimUsb, MonitorReadsTheDisplayWhileAnEngineMovesData) {
   }
   EXPECT_GT(images.load(), 0);
   EXPECT_EQ(badImages.load(), 0);
+}
+
+TEST(SimUsb, DeviceObjectsOpeningAndClosingBesideEachOtherKeepTheirRequests) {
+  // Discovery beside the monitor and an engine: several device objects on one plug,
+  // opened and closed at will, each reading the display at the plug's own pace.
+  Plug plug("rate=1000", false);
+  constexpr int kObjects = 8;
+  constexpr int kRounds = 40;
+  std::atomic<int> failed{0}, cancelled{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kObjects; ++t) {
+    threads.emplace_back([&] {
+      UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, false);
+      uint8_t image[PLUG_DISPLAY_BYTES];
+      for (int round = 0; round < kRounds; ++round) {
+        if (!device.Open(0)) {
+          failed.fetch_add(1);
+          continue;
+        }
+        UsbEndpoint* display = FindEndpoint(device, PLUG_DISPLAY_ENDPOINT);
+        for (int read = 0; display != nullptr && read < 3; ++read) {
+          int32_t length = PLUG_DISPLAY_BYTES;
+          if (!display->TransferSync(image, length)) {
+            failed.fetch_add(1);
+            if (display->NtStatus.load() == NTSTATUS_CANCELLED) cancelled.fetch_add(1);
+          }
+        }
+        device.CloseDevice();
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(cancelled.load(), 0);
+  EXPECT_EQ(failed.load(), 0);
 }
 
 }  // namespace
