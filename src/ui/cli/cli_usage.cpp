@@ -132,9 +132,12 @@ std::vector<Section> Sections() {
             "K bytes (1 to 65536, default 1) are flipped in every Nth IN transfer."},
            {"timeout-every=N",
             "Every Nth transfer in each direction never completes until cancelled."},
+           {"read-timeout-every=N, write-timeout-every=N",
+            "The same for IN (OUT) transfers alone."},
            {"stall-every=N",
             "Every Nth transfer in each direction stalls; the endpoint stays halted until "
             "reset."},
+           {"read-stall-every=N, write-stall-every=N", "The same for IN (OUT) transfers alone."},
            {"phy-errors=N, link-errors=N",
             "Physical- and link-layer error counts reported at each bus-error check."},
            {"phy-flags=0x.., link-flags=0x..",
