@@ -9,66 +9,75 @@
 
 #include "platform/win_error.h"
 
-TEST(Event, AutoResetIsConsumedByOneWait) {
-  Event e(false, true);
-  EXPECT_EQ(WaitForSingleObject(&e, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(&e, 0), WAIT_TIMEOUT);
-  EXPECT_FALSE(e.IsSet());
-}
-
-TEST(Event, ManualResetStaysSignalledUntilReset) {
-  Event e(true, false);
-  EXPECT_EQ(WaitForSingleObject(&e, 5), WAIT_TIMEOUT);
-  e.Set();
-  EXPECT_EQ(WaitForSingleObject(&e, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(&e, 0), WAIT_OBJECT_0);
-  e.Reset();
-  EXPECT_EQ(WaitForSingleObject(&e, 0), WAIT_TIMEOUT);
-}
-
-TEST(Event, NullEventFails) {
+TEST(Event, AutoResetIsConsumedManualResetStaysUntilReset) {
+  Event autoReset(false, true);
+  EXPECT_EQ(WaitForSingleObject(&autoReset, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(&autoReset, 0), WAIT_TIMEOUT);
+  Event manual(true, false);
+  EXPECT_EQ(WaitForSingleObject(&manual, 5), WAIT_TIMEOUT);
+  manual.Set();
+  EXPECT_EQ(WaitForSingleObject(&manual, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(&manual, 0), WAIT_OBJECT_0);
+  manual.Reset();
+  EXPECT_EQ(WaitForSingleObject(&manual, 0), WAIT_TIMEOUT);
   EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
-  Event e(false, false);
-  EXPECT_EQ(WaitForTwoObjects(&e, nullptr, false, 0), WAIT_FAILED);
+  EXPECT_EQ(WaitForTwoObjects(&manual, nullptr, false, 0), WAIT_FAILED);
 }
 
-TEST(Event, SetFromAnotherThreadWakesInfiniteWait) {
-  Event e(false, false);
-  std::thread t([&] { e.Set(); });
-  EXPECT_EQ(WaitForSingleObject(&e, INFINITE), WAIT_OBJECT_0);
-  t.join();
-  EXPECT_FALSE(e.IsSet());
-}
-
-TEST(Event, WaitAnyReportsWhichAndConsumesOnlyThat) {
+TEST(Event, WaitOnTwoConsumesOnlyWhatItReports) {
   Event a(false, false), b(false, false);
   b.Set();
   EXPECT_EQ(WaitForTwoObjects(&a, &b, false, 0), 1u);
   EXPECT_FALSE(b.IsSet());
   a.Set();
   b.Set();
-  // Both set: the first one wins and the second stays signalled.
-  EXPECT_EQ(WaitForTwoObjects(&a, &b, false, 0), 0u);
+  EXPECT_EQ(WaitForTwoObjects(&a, &b, false, 0), 0u);  // the first wins, the second stays
   EXPECT_FALSE(a.IsSet());
   EXPECT_TRUE(b.IsSet());
-}
-
-TEST(Event, WaitAllNeverConsumesOneWithoutTheOther) {
-  Event a(false, false), b(false, false);
+  // Waiting for both never takes one alone.
+  b.Reset();
   a.Set();
   EXPECT_EQ(WaitForTwoObjects(&a, &b, true, 5), WAIT_TIMEOUT);
-  EXPECT_TRUE(a.IsSet());  // still there: nothing consumed by the failed wait
+  EXPECT_TRUE(a.IsSet());
   b.Set();
   EXPECT_EQ(WaitForTwoObjects(&a, &b, true, 0), WAIT_OBJECT_0);
-  EXPECT_FALSE(a.IsSet());
-  EXPECT_FALSE(b.IsSet());
+  EXPECT_FALSE(a.IsSet() || b.IsSet());
+  // The same event twice is one event.
+  a.Set();
+  EXPECT_EQ(WaitForTwoObjects(&a, &a, true, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForTwoObjects(&a, &a, false, 0), WAIT_TIMEOUT);
+  Event m(true, true), n(true, true);
+  EXPECT_EQ(WaitForTwoObjects(&m, &n, true, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(m.IsSet() && n.IsSet());
 }
 
-TEST(Event, WaitAllOnManualResetEventsLeavesThemSet) {
-  Event a(true, true), b(true, true);
-  EXPECT_EQ(WaitForTwoObjects(&a, &b, true, 0), WAIT_OBJECT_0);
-  EXPECT_TRUE(a.IsSet());
-  EXPECT_TRUE(b.IsSet());
+TEST(Event, SleepingWaitsWakeOnASetFromAnotherThread) {
+  Event a(false, false), b(false, false);
+  std::thread setA([&] { a.Set(); });
+  EXPECT_EQ(WaitForSingleObject(&a, INFINITE), WAIT_OBJECT_0);
+  setA.join();
+  EXPECT_FALSE(a.IsSet());
+  std::thread setB([&] { b.Set(); });
+  EXPECT_EQ(WaitForTwoObjects(&a, &b, false, 5000), 1u);
+  setB.join();
+  EXPECT_FALSE(b.IsSet());
+  a.Set();
+  std::thread setLater([&] { b.Set(); });
+  EXPECT_EQ(WaitForTwoObjects(&a, &b, true, 5000), WAIT_OBJECT_0);
+  setLater.join();
+  EXPECT_FALSE(a.IsSet() || b.IsSet());
+
+  Event manual(true, false);
+  std::atomic<int> woken{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 3; ++i) {
+    waiters.emplace_back([&] {
+      if (WaitForSingleObject(&manual, 5000) == WAIT_OBJECT_0) ++woken;
+    });
+  }
+  manual.Set();
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(woken.load(), 3);
 }
 
 TEST(Event, ManySettersOneWaiterLosesNoSignal) {
@@ -88,45 +97,8 @@ TEST(Event, ManySettersOneWaiterLosesNoSignal) {
   EXPECT_EQ(woken.load(), 1000);
 }
 
-TEST(Event, SleepingTwoEventWaitsEndOnTheRightEvent) {
-  Event a(false, false), b(false, false);
-  std::thread setB([&] { b.Set(); });
-  EXPECT_EQ(WaitForTwoObjects(&a, &b, false, 5000), 1u);
-  setB.join();
-  EXPECT_FALSE(b.IsSet());
-
-  // Both: the one set early stays until the other comes, then both go together.
-  a.Set();
-  std::thread setLater([&] { b.Set(); });
-  EXPECT_EQ(WaitForTwoObjects(&a, &b, true, 5000), WAIT_OBJECT_0);
-  setLater.join();
-  EXPECT_FALSE(a.IsSet());
-  EXPECT_FALSE(b.IsSet());
-
-  // The same event twice is one event.
-  a.Set();
-  EXPECT_EQ(WaitForTwoObjects(&a, &a, true, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForTwoObjects(&a, &a, false, 0), WAIT_TIMEOUT);
-}
-
-TEST(Event, ManualResetWakesEverySleeper) {
-  Event e(true, false);
-  std::atomic<int> woken{0};
-  std::vector<std::thread> waiters;
-  for (int i = 0; i < 3; ++i) {
-    waiters.emplace_back([&] {
-      if (WaitForSingleObject(&e, 5000) == WAIT_OBJECT_0) ++woken;
-    });
-  }
-  e.Set();
-  for (auto& t : waiters) t.join();
-  EXPECT_EQ(woken.load(), 3);
-  EXPECT_TRUE(e.IsSet());
-}
-
-// One waiter on both events against one waiter on each: every round's two signals are
-// taken exactly once each, whoever takes them, and a wait on both never takes one of
-// them alone.
+// Every round's two signals are taken exactly once each, whoever takes them, and a
+// wait on both never takes one of them alone.
 TEST(Event, WaitOnBothCompetesFairlyWithSingleWaits) {
   constexpr int kRounds = 500;
   Event a(false, false), b(false, false);
@@ -143,13 +115,9 @@ TEST(Event, WaitOnBothCompetesFairlyWithSingleWaits) {
       ++takenB;
     }
   });
-  std::thread onlyA = loop([&] {
-    if (WaitForSingleObject(&a, 5) == WAIT_OBJECT_0) ++takenA;
-  });
-  std::thread onlyB = loop([&] {
-    if (WaitForSingleObject(&b, 5) == WAIT_OBJECT_0) ++takenB;
-  });
-  // A signal lost by a wait would stall the rounds: give up after a while instead.
+  std::thread onlyA = loop([&] { takenA += WaitForSingleObject(&a, 5) == WAIT_OBJECT_0; });
+  std::thread onlyB = loop([&] { takenB += WaitForSingleObject(&b, 5) == WAIT_OBJECT_0; });
+  // A lost signal would stall the rounds: give up after a while instead.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   for (int round = 1; round <= kRounds; ++round) {
     a.Set();
@@ -166,13 +134,10 @@ TEST(Event, WaitOnBothCompetesFairlyWithSingleWaits) {
   onlyB.join();
   EXPECT_EQ(takenA.load(), kRounds);
   EXPECT_EQ(takenB.load(), kRounds);
-  EXPECT_FALSE(a.IsSet());
-  EXPECT_FALSE(b.IsSet());
 }
 
-// The thread that waits for an event may free it the moment its wait returns, however
-// the wait met the Set: already given, given while it was getting ready to sleep, or
-// waking it. ASan and TSan watch that Set never touches the event after that.
+// The waiter may free the event the moment its wait returns, however the wait met the
+// Set; ASan and TSan watch that Set never touches it after that.
 TEST(Event, WaiterMayFreeTheEventTheMomentItsWaitReturns) {
   constexpr int kRounds = 2000;
   std::atomic<Event*> handed{nullptr};
@@ -190,7 +155,7 @@ TEST(Event, WaiterMayFreeTheEventTheMomentItsWaitReturns) {
     auto* event = new Event(false, false);
     handed.store(event);
     while (handed.load() != nullptr) std::this_thread::yield();
-    event->Set();  // not touched after this: the waiter owns it now
+    event->Set();
   }
   waiter.join();
   EXPECT_EQ(failures.load(), 0);

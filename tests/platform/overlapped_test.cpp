@@ -12,7 +12,7 @@
 namespace {
 
 // A driver's completion thread: completes each record it is handed and says when it
-// has returned from the completion. It sleeps while it has nothing to do.
+// has returned from the completion.
 class Completer {
  public:
   Completer() : thread_([this] { Run(); }) {}
@@ -61,8 +61,8 @@ class Completer {
   std::thread thread_;
 };
 
-// Polls without waiting, as CompleteTransfer collects a result: flat out at first, to
-// meet the completer inside its completion, then politely.
+// Polls as CompleteTransfer does: flat out at first, to meet the completer inside its
+// completion, then politely.
 uint32_t PollUntilDone(Overlapped* record) {
   uint32_t bytes = 0, error = 0;
   for (int polls = 0; !GetOverlappedResult(record, &bytes, false, &error); ++polls) {
@@ -76,7 +76,7 @@ constexpr int kRounds = 5000;
 
 }  // namespace
 
-TEST(Overlapped, PendingRecordIsIncompleteWithoutWait) {
+TEST(Overlapped, ResultIsIncompleteUntilCompletedThenCarriesStatusAndCount) {
   Event e(false, false);
   Overlapped ov;
   ov.hEvent = &e;
@@ -85,45 +85,21 @@ TEST(Overlapped, PendingRecordIsIncompleteWithoutWait) {
   EXPECT_FALSE(GetOverlappedResult(&ov, &bytes, false, &error));
   EXPECT_EQ(error, ERROR_IO_INCOMPLETE);
   EXPECT_EQ(bytes, 77u);  // untouched while in flight
-}
-
-TEST(Overlapped, CompletionSetsEventAndReportsCount) {
-  Event e(false, false);
-  Overlapped ov;
-  ov.hEvent = &e;
-  BeginOverlapped(&ov);
-  std::thread t([&] { CompleteOverlapped(&ov, ERROR_SUCCESS, 4096); });
-  EXPECT_EQ(WaitForSingleObject(&e, 5000), WAIT_OBJECT_0);
-  t.join();
-  uint32_t bytes = 0, error = 1;
-  EXPECT_TRUE(GetOverlappedResult(&ov, &bytes, false, &error));
+  std::thread t([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    CompleteOverlapped(&ov, ERROR_SUCCESS, 4096);
+  });
+  EXPECT_TRUE(GetOverlappedResult(&ov, &bytes, true, &error));
   EXPECT_EQ(bytes, 4096u);
-  EXPECT_EQ(error, ERROR_SUCCESS);
-}
+  t.join();
 
-TEST(Overlapped, FailedCompletionReportsStatusAndStillTheCount) {
-  Overlapped ov;
   BeginOverlapped(&ov);
-  CompleteOverlapped(&ov, ERROR_OPERATION_ABORTED, 12);
-  uint32_t bytes = 0, error = 0;
+  std::thread failing([&] { CompleteOverlapped(&ov, ERROR_OPERATION_ABORTED, 12); });
+  EXPECT_EQ(WaitForSingleObject(&e, 5000), WAIT_OBJECT_0);
+  failing.join();
   EXPECT_FALSE(GetOverlappedResult(&ov, &bytes, false, &error));
   EXPECT_EQ(error, ERROR_OPERATION_ABORTED);
   EXPECT_EQ(bytes, 12u);
-}
-
-TEST(Overlapped, WaitingFormBlocksUntilComplete) {
-  Event e(false, false);
-  Overlapped ov;
-  ov.hEvent = &e;
-  BeginOverlapped(&ov);
-  std::thread t([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    CompleteOverlapped(&ov, ERROR_SUCCESS, 5);
-  });
-  uint32_t bytes = 0, error = 0;
-  EXPECT_TRUE(GetOverlappedResult(&ov, &bytes, true, &error));
-  EXPECT_EQ(bytes, 5u);
-  t.join();
 }
 
 // A caller that sees the result frees the record and its event at once. The completer
@@ -143,8 +119,9 @@ TEST(Overlapped, ResultSeenWithoutWaitingMeansTheCompleterHasLetGo) {
   }
 }
 
-// Seen without waiting, a result comes with its signal already given.
-TEST(Overlapped, ResultSeenWithoutWaitingComesAfterTheSignal) {
+// Seen without waiting, a result comes with its signal already given; and the record
+// reused right away carries no signal of the old request into the new one.
+TEST(Overlapped, ResultSeenWithoutWaitingComesAfterTheSignalAndLeavesNoStaleOne) {
   Completer completer;
   Event event(false, false);
   Overlapped record;
@@ -154,29 +131,12 @@ TEST(Overlapped, ResultSeenWithoutWaitingComesAfterTheSignal) {
     completer.Complete(&record, round);
     ASSERT_EQ(PollUntilDone(&record), uint32_t(round));
     ASSERT_TRUE(event.IsSet()) << "result visible before the signal, round " << round;
-    completer.WaitReturned();
-  }
-}
-
-// The same record and auto-reset event, reused for the next request right after a
-// result was collected without waiting: no signal of the old request may end a wait
-// for the new one.
-TEST(Overlapped, ReusedRecordCarriesNoStaleSignal) {
-  Completer completer;
-  Event event(false, false);
-  Overlapped record;
-  record.hEvent = &event;
-  for (int round = 0; round < kRounds; ++round) {
     BeginOverlapped(&record);
-    completer.Complete(&record, round);
-    ASSERT_EQ(PollUntilDone(&record), uint32_t(round));
-    BeginOverlapped(&record);  // the next request on the same record
     completer.WaitReturned();
     ASSERT_EQ(WaitForSingleObject(&event, 0), WAIT_TIMEOUT) << "stale signal, round " << round;
   }
 }
 
-// Whoever wakes on the event collects the result without waiting and always finds it.
 TEST(Overlapped, WokenWaiterAlwaysFindsTheResult) {
   Completer completer;
   Event event(false, false);
