@@ -22,8 +22,7 @@ uint64_t TestTick() {
   return g_tick.load();
 }
 
-// Each test gets its own documents and temporary folders, a hand-driven clock and a
-// message-box observer; the trace is off again afterwards.
+// Own documents and temporary folders, a hand-driven clock, message boxes recorded.
 class DebugTraceTest : public ::testing::Test {
  protected:
   DebugTraceTest() {
@@ -104,16 +103,6 @@ TEST_F(DebugTraceTest, DataFolderIsCreatedUnderTheDocumentsFolder) {
   EXPECT_EQ(DocumentsFolder(), Utf8ToUtf16(documents_.string()));
 }
 
-TEST_F(DebugTraceTest, AnnouncingShowsThePathEachTimeAndCreatesNoFile) {
-  AnnounceDebugMode();
-  AnnounceDebugMode();
-  EXPECT_TRUE(DebugMode);
-  const std::string box = "Setting debug mode.\nLog will be written to the file,\n" +
-                          TraceFile().string() + " | Tarnwick Debug Mode ON | 40000";
-  EXPECT_EQ(boxes_, std::vector<std::string>(2, box));
-  EXPECT_FALSE(std::filesystem::exists(TraceFile()));
-}
-
 TEST_F(DebugTraceTest, LinesCarryElapsedSecondsAndEndInCrLf) {
   DebugMode = true;
   std::filesystem::create_directories(TraceFile().parent_path());
@@ -151,12 +140,18 @@ TEST_F(DebugTraceTest, LinesCarryElapsedSecondsAndEndInCrLf) {
   EXPECT_EQ(ReadWholeFile(TraceFile()), "0.000s - " + std::string(1023, 'L') + "\r\n");
 }
 
-TEST_F(DebugTraceTest, FallsBackToTheTemporaryFolderAndNamesTheAnnouncedPath) {
+TEST_F(DebugTraceTest, AnnouncesThePathEachTimeAndFallsBackToTheTemporaryFolder) {
   const std::string announced = TraceFile().string();
   AnnounceDebugMode();
+  AnnounceDebugMode();
+  EXPECT_TRUE(DebugMode);
+  const std::string box = "Setting debug mode.\nLog will be written to the file,\n" + announced +
+                          " | Tarnwick Debug Mode ON | 40000";
+  EXPECT_EQ(boxes_, std::vector<std::string>(2, box));
+  EXPECT_FALSE(std::filesystem::exists(TraceFile()));  // announcing creates nothing
   BlockDocuments();
   WriteDebugHeader();
-  EXPECT_EQ(boxes_.size(), 1u);  // only the announcement
+  EXPECT_EQ(boxes_.size(), 2u);  // the fallback is silent
   EXPECT_EQ(DebugTracePath(), Utf8ToUtf16((temp_ / "TarnwickLog.txt").string()));
   DebugTrace(u"here");
   const std::vector<std::string> lines = Lines(ReadWholeFile(temp_ / "TarnwickLog.txt"));

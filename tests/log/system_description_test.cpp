@@ -65,39 +65,23 @@ TEST(SystemDescription, VersionNamesWithEditionWords) {
     std::u16string name;
   } cases[] = {
       {1, 4, 0, 1, 0, 0, false, kNone, u"", u"Windows 95 "},
-      {1, 4, 10, 1, 0, 0, false, kNone, u"", u"Windows 98 "},
       {1, 4, 89, 1, 0, 0, false, kNone, u"A", u"Windows 98 SE "},
       {1, 4, 90, 1, 0, 0, false, kNone, u"A", u"Windows ME "},
       {3, 4, 90, 1, 0, 0, false, kNone, u"", u"Unknown or new O/S "},
-      {2, 3, 51, 1, 0, 0, false, kNone, u"", u"Windows NT3 Professional "},
-      {2, 4, 0, 1, 0, 0, false, kNone, u"", u"Windows NT4 Workstation 4.0 "},
       {2, 4, 0, 3, 0x2, 0, false, kNone, u"", u"Windows NT4 Server 4.0, Enterprise Edition "},
       {2, 5, 0, 2, 0x82, 0, false, kNone, u"", u"Windows 2000 Datacenter Server "},
-      {2, 5, 0, 2, 0x2, 0, false, kNone, u"", u"Windows 2000 Advanced Server "},
-      {2, 5, 1, 1, 0, 0, false, kNone, u"", u"Windows XP Professional "},
       {2, 5, 1, 1, 0x200, 0, false, kNone, u"", u"Windows XP Home Edition "},
       {2, 5, 1, 1, 0x200, 9, false, kNone, u"", u"Windows XP "},  // 64-bit workstation: no words
       {2, 5, 2, 1, 0, 9, false, kNone, u"", u"Windows XP Professional x64 Edition "},
-      {2, 5, 2, 3, 0, 0, false, kNone, u"", u"Windows Server 2003 Standard Edition "},
       {2, 5, 2, 3, 0x400, 0, false, kNone, u"", u"Windows Server 2003 Web Edition "},
       // Enterprise is tested before the exact blade value.
       {2, 5, 2, 3, 0x402, 0, false, kNone, u"", u"Windows Server 2003 Enterprise Edition "},
-      {2, 5, 2, 3, 0x82, 0, false, kNone, u"", u"Windows Server 2003 Datacenter Edition "},
-      {2, 5, 2, 3, 0x82, 0, true, kNone, u"", u"Windows Server 2003 \"R2\" Datacenter Edition "},
       {2, 5, 2, 3, 0x82, 9, true, kNone, u"",
        u"Windows Server 2003 \"R2\" Datacenter x64 Edition "},
-      {2, 5, 2, 3, 0x400, 9, true, kNone, u"", u"Windows Server 2003 \"R2\" Standard x64 Edition "},
       {2, 5, 2, 4, 0, 0, false, kNone, u"", u"Windows Server 2003 "},  // unknown type: no words
-      {2, 6, 0, 1, 0, 0, false, 3, u"", u"Windows Vista Home Premium Edition "},
-      {2, 6, 0, 3, 0, 0, false, 8, u"",
-       u"Windows Server 2008 Server Datacenter Edition (full installation) "},
       {2, 6, 1, 2, 0, 0, false, 14, u"",
        u"Windows Server 2008 R2 Server Enterprise Edition (core installation) "},
-      {2, 6, 2, 3, 0, 0, false, 25, u"",
-       u"Windows Server 8 Small Business Server Premium Edition "},
-      {2, 6, 3, 1, 0, 0, false, 4, u"", u"Windows 7 Enterprise Edition "},
       {2, 6, 1, 1, 0, 0, false, 26, u"", u"Windows 7 "},  // past the table
-      {2, 6, 1, 1, 0, 0, false, kNone, u"", u"Windows 7 "},
       {2, 10, 0, 1, 0, 0, false, 1, u"", u"Ultimate Edition "},
   };
   for (const auto& c : cases) {
