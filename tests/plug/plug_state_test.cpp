@@ -2,16 +2,16 @@
 
 #include <thread>
 
+#include "platform/text.h"
 #include "plug/plug_monitor.h"
 #include "plug/plug_selection.h"
-#include "protocol/plug_ids.h"
+#include "protocol/device_path.h"
 
 namespace {
 
-TEST(PlugStateTest, DevicePathPrefixNamesThePlugsIds) {
-  EXPECT_EQ(DevicePathPrefix, std::u16string_view(u"\\\\?\\USB#VID_1209&PID_000A#"));
-  static_assert(PLUG_VENDOR_ID == 0x1209 && PLUG_PRODUCT_ID == 0x000A,
-                "the expectation above spells out these ids");
+TEST(PlugStateTest, DevicePathPrefixIsTheProtocolsOne) {
+  const auto prefix = PlugDevicePathPrefix();
+  EXPECT_EQ(DevicePathPrefix, Widen8(std::string(prefix.begin(), prefix.end())));
 }
 
 TEST(PlugStateTest, DisplayImageIsNeverSeenHalfWritten) {

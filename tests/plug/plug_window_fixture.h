@@ -1,9 +1,7 @@
-// Plug selection as the tool runs it: the main dialog on a headless window system
-// (installed with the message-box route), the real control states behind the shell
-// calls, simulated plugs behind a tap, the long-lived device object registered for
-// notices, and the main window procedure's own device-change handling, each notice
-// handed to the user-interface thread as its message. The test thread is that thread:
-// Settle runs what the notices posted until the condition holds.
+// Plug selection as the tool runs it: the headless main dialog, the real control
+// states behind the shell calls, simulated plugs behind a tap, and device notices posted
+// to the main window procedure. The test thread is the user-interface thread: Settle
+// runs what the notices posted until the condition holds.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -35,8 +33,6 @@
 
 class PlugWindowTest : public ::testing::Test {
  protected:
-  // Each notice goes to the main window procedure as its DeviceChange message, on the
-  // user-interface thread.
   class ShellNotices : public DeviceNoticeRecipient {
    public:
     explicit ShellNotices(PlugWindowTest& test) : test_(test) {}
@@ -92,8 +88,7 @@ class PlugWindowTest : public ::testing::Test {
     ResetPlugSpeedCode();
   }
 
-  // Simulated plugs, and the long-lived device object as the dialog's set-up makes it:
-  // registered for notices, closed.
+  // Simulated plugs, and the device object as the dialog's set-up leaves it.
   void Plugs(const std::string& options) {
     bus_ = std::make_unique<SimBus>(options);
     device_ = std::make_unique<UsbDevice>(&notices_, PLUG_INTERFACE_CLASS, true);
@@ -101,7 +96,6 @@ class PlugWindowTest : public ::testing::Test {
     PlugDevice = device_.get();
   }
 
-  // Serves the user-interface thread until the condition holds; bounded.
   bool Settle(const std::function<bool()>& condition) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (true) {
@@ -129,7 +123,6 @@ class PlugWindowTest : public ::testing::Test {
     return list->ComboSelection() < 0 ? "<none>"
                                       : Utf16ToUtf8(list->ComboItemText(list->ComboSelection()));
   }
-  // "title|text" of every message box so far.
   std::vector<std::string> Boxes() {
     std::vector<std::string> boxes;
     for (const auto& box : system_.MessageBoxes())
@@ -144,18 +137,11 @@ class PlugWindowTest : public ::testing::Test {
     const auto texts = log_.Texts();
     return static_cast<int>(std::count(texts.begin(), texts.end(), text));
   }
-  // The records from the first one with this text on.
-  std::vector<std::string> RecordsFrom(const std::string& text) {
-    const auto texts = log_.Texts();
-    return std::vector<std::string>(std::find(texts.begin(), texts.end(), text), texts.end());
-  }
-  // The records added after the first `count`.
+  // The records after the first `count`.
   std::vector<std::string> RecordsAfter(size_t count) {
     const auto texts = log_.Texts();
-    return std::vector<std::string>(
-        texts.begin() + static_cast<ptrdiff_t>(std::min(count, texts.size())), texts.end());
+    return {texts.begin() + static_cast<ptrdiff_t>(std::min(count, texts.size())), texts.end()};
   }
-  size_t RecordCount() { return log_.Texts().size(); }
   void SelectEntry(const char16_t* text) {
     DeviceList()->ComboSelect(DeviceList()->ComboFind(text));
   }
