@@ -3,8 +3,7 @@
 #include <set>
 #include <thread>
 
-#include "platform/message_box.h"
-#include "ui_test_fixture.h"
+#include "ui_fixtures.h"
 
 namespace {
 

@@ -10,12 +10,9 @@
 #include <thread>
 
 #include "res/pictures.h"
-#include "ui_test_fixture.h"
+#include "ui_fixtures.h"
 
 namespace {
-
-using ui::headless::DrawCall;
-using ui::headless::DrawKind;
 
 // The panel is 600 x 400: gauge bars between x 568 and 584, from y 88 to y 360.
 class ResultsDisplayTest : public MainDialogFixture {};

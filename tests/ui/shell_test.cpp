@@ -519,9 +519,9 @@ TEST_F(ShellTest, AMainDialogThatCannotBeMadeEndsTheProgramWithAFailure) {
   options.Initialised = [&](ui::Window*) { initialised = true; };
   EXPECT_EQ(TarnwickMain(options, system), 1);
   EXPECT_FALSE(initialised);
-  EXPECT_TRUE(InOrder(TraceLines(TraceFile()),
-                      {"DEBUG: Creating and displaying window",
-                       "DEBUG: Failed to create dialog, return is NULL",
-                       "DEBUG: Deleting any currently locked plug from shared memory for this PID"}));
+  EXPECT_TRUE(InOrder(
+      TraceLines(TraceFile()),
+      {"DEBUG: Creating and displaying window", "DEBUG: Failed to create dialog, return is NULL",
+       "DEBUG: Deleting any currently locked plug from shared memory for this PID"}));
   EXPECT_FALSE(PlugRegistry.Available);
 }
