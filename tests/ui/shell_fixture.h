@@ -1,8 +1,7 @@
-// The whole program as a front end runs it: the program wiring over simulated plugs,
-// TarnwickMain on a thread of its own that becomes the user-interface thread of a
-// headless window system, and the test as the user. Timers are manual unless a test
-// asks for real ones; the duration limit reads a clock the test sets. The registry
-// and the documents folder are the test's own.
+// The whole program over simulated plugs: TarnwickMain on a thread of its own as the
+// user-interface thread of a headless window system, the test as the user. Timers are
+// manual unless a test asks for real ones; the duration limit reads a clock the test
+// sets; the registry and the documents folder are the test's own.
 #pragma once
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -50,17 +49,13 @@ class ShellTest : public ::testing::Test {
   };
 
   void SetUp() override {
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     folder_ = std::filesystem::temp_directory_path() /
-              ("tarnwick-shell-" + std::to_string(getpid()) + "-" + TestName());
+              ("tarnwick-shell-" + std::to_string(getpid()) + "-" + name);
     std::filesystem::create_directories(folder_);
     setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
-    setenv(PlugRegistryPrefixVariable, ("shell" + std::to_string(getpid()) + TestName()).c_str(),
-           1);
+    setenv(PlugRegistryPrefixVariable, ("shell" + std::to_string(getpid()) + name).c_str(), 1);
     ResetAll();
-    {
-      std::lock_guard lock(recordLock_);
-      records_.clear();
-    }
     g_self = this;
     SetLogRecordObserver(&ObserveRecord);
     Clock() = 1000000;
@@ -68,12 +63,10 @@ class ShellTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    Close();
     if (loop_.joinable()) {
-      Close();
-      if (loop_.joinable()) {
-        system_.Quit(0);
-        loop_.join();
-      }
+      system_.Quit(0);
+      loop_.join();
     }
     SetLogRecordObserver(nullptr);
     wiring_.reset();
@@ -99,26 +92,21 @@ class ShellTest : public ::testing::Test {
     ResetPlugIds();
   }
 
-  static std::string TestName() {
-    return ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  }
   static std::atomic<int64_t>& Clock() {
     static std::atomic<int64_t> now{0};
     return now;
   }
 
-  // The program with these simulated plugs and this command line, up to the point
-  // where its loop serves.
+  // The program with these simulated plugs and this command line, until its loop serves.
   void Run(const std::string& sim, std::vector<std::u16string> arguments = {},
            bool manualTimers = true) {
     ProgramOptions program;
     program.Simulate = true;
     program.SimOptions = sim;
-    ShellCallTable calls = MainWindowShellCalls();
-    calls.RateLogged = [this](RateDirection, double) { ++rates_; };
     wiring_ = std::make_unique<ProgramWiring>();
     std::u16string error;
-    ASSERT_TRUE(wiring_->Install(program, system_, calls, error)) << Utf16ToUtf8(error);
+    ASSERT_TRUE(wiring_->Install(program, system_, MainWindowShellCalls(), error))
+        << Utf16ToUtf8(error);
     system_.SetManualTimers(manualTimers);
     ShellOptions options;
     options.Arguments = std::move(arguments);
@@ -148,8 +136,7 @@ class ShellTest : public ::testing::Test {
     SetShellClock([] { return Clock().load(); });
   }
 
-  // Waits, bounded, until the condition holds; the user-interface thread serves
-  // meanwhile on its own thread.
+  // Waits, bounded, until the condition holds.
   bool WaitFor(const std::function<bool()>& condition, bool flush = true) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (true) {
@@ -159,8 +146,7 @@ class ShellTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
-  // The plug in use is connected and no re-enumeration is under way (read on the
-  // user-interface thread, where both change).
+  // The plug in use is connected and no re-enumeration is under way.
   bool Ready() {
     bool ready = false;
     system_.Invoke([&] { ready = PlugConnected && !ReenumerationPending; });
@@ -173,8 +159,7 @@ class ShellTest : public ::testing::Test {
     return WaitFor([] { return EngineThreadsAlive() == 0; });
   }
 
-  // Verbose logging on, as the configuration dialog's OK stores it (the monitor thread
-  // reads the flag meanwhile).
+  // Verbose logging on, as the configuration dialog's OK stores it.
   void SetVerbose() {
     system_.Invoke([] {
       TestConfigRecord config = TestConfig;
@@ -225,16 +210,12 @@ class ShellTest : public ::testing::Test {
     std::lock_guard lock(recordLock_);
     return records_;
   }
-  std::vector<std::string> Texts() {
+  // The texts of the records after the first `since`.
+  std::vector<std::string> Texts(size_t since = 0) {
     std::vector<std::string> texts;
     for (const Record& record : Records()) texts.push_back(record.text);
-    return texts;
-  }
-  // The records after the first `count`.
-  std::vector<std::string> TextsSince(size_t count) {
-    std::vector<std::string> texts = Texts();
     texts.erase(texts.begin(),
-                texts.begin() + static_cast<ptrdiff_t>(std::min(count, texts.size())));
+                texts.begin() + static_cast<ptrdiff_t>(std::min(since, texts.size())));
     return texts;
   }
   int Count(const std::string& text) {
@@ -268,7 +249,6 @@ class ShellTest : public ::testing::Test {
   std::atomic<bool> serving_{false};
   std::atomic<bool> ended_{false};
   std::atomic<int> code_{-100};
-  std::atomic<int> rates_{0};
 
  private:
   static void ObserveRecord(const char16_t* text, uint32_t category, int64_t) {
