@@ -1,7 +1,6 @@
 #include "ui/main_dialog.h"
 
 #include <set>
-#include <thread>
 
 #include "ui_fixtures.h"
 
@@ -68,20 +67,6 @@ TEST_F(ControlStateTest, AfterATestWithoutAPlugOnlyTheSelectionDurationLogAndExi
                                     IDC_DURATION_EDIT, IDC_SAVE_LOG};
   EXPECT_EQ(Minus(stateControls, Minus(stateControls, Enabled())), usable);
   EXPECT_FALSE(main_->Control(IDC_START)->IsEnabled());
-}
-
-TEST_F(ControlStateTest, AnEngineThreadRestoresTheIdleStateThroughTheUiThread) {
-  std::thread ui([this] { system_.RunMessageLoop(); });
-  system_.Flush();
-  DisableControlsForTest(main_);
-  PlugConnected = true;
-  std::thread engine([this] { RestoreIdleControls(main_); });
-  engine.join();
-  EXPECT_TRUE(main_->Control(IDC_START)->IsEnabled());
-  EXPECT_TRUE(main_->Control(IDC_FLASH_LEDS)->IsEnabled());
-  EXPECT_FALSE(main_->Control(IDC_STOP)->IsEnabled());
-  system_.Quit(0);
-  ui.join();
 }
 
 TEST_F(ControlStateTest, LowerLayersMessageBoxesReachTheUserOnlyOnceRouted) {

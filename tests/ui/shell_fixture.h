@@ -56,6 +56,8 @@ class ShellTest : public ::testing::Test {
     setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
     setenv(PlugRegistryPrefixVariable, ("shell" + std::to_string(getpid()) + name).c_str(), 1);
     ResetAll();
+    serving_ = ended_ = false;
+    main_ = nullptr;
     g_self = this;
     SetLogRecordObserver(&ObserveRecord);
     Clock() = 1000000;
@@ -124,16 +126,8 @@ class ShellTest : public ::testing::Test {
 
   // Ends the program (if it runs) and starts from scratch, for table-driven runs.
   void Restart() {
-    Close();
-    SetLogRecordObserver(nullptr);
-    wiring_.reset();
-    ResetAll();
-    serving_ = false;
-    ended_ = false;
-    code_ = -100;
-    main_ = nullptr;
-    SetLogRecordObserver(&ObserveRecord);
-    SetShellClock([] { return Clock().load(); });
+    TearDown();
+    SetUp();
   }
 
   // Waits, bounded, until the condition holds.
@@ -176,22 +170,20 @@ class ShellTest : public ::testing::Test {
     system_.Flush();
   }
   // A command as the control (or a keyboard shortcut) sends it, enabled or not.
-  void Command(int32_t id, int32_t code = ui::BN_CLICKED) {
+  void Command(int32_t id) {
     ui::Message message;
     message.kind = ui::MessageKind::Command;
     message.id = id;
-    message.code = code;
+    message.code = ui::BN_CLICKED;
     main_->SendMessage(message);
   }
   void Post(ui::Message message) {
     main_->PostMessage(std::move(message));
     system_.Flush();
   }
-  void Tick(int32_t times = 1) {
-    for (int32_t i = 0; i < times; ++i) {
-      system_.AdvanceTime(DISPLAY_PERIOD_MS);
-      system_.Flush();
-    }
+  void Tick() {
+    system_.AdvanceTime(DISPLAY_PERIOD_MS);
+    system_.Flush();
   }
 
   // The close box; with manual timers the exit's wait for test threads is stepped.
@@ -222,8 +214,7 @@ class ShellTest : public ::testing::Test {
     const auto texts = Texts();
     return static_cast<int>(std::count(texts.begin(), texts.end(), text));
   }
-  // Index of the first record with this text, or -1.
-  int IndexOf(const std::string& text) {
+  int IndexOf(const std::string& text) {  // -1: none
     const auto texts = Texts();
     const auto found = std::find(texts.begin(), texts.end(), text);
     return found == texts.end() ? -1 : static_cast<int>(found - texts.begin());
@@ -234,11 +225,16 @@ class ShellTest : public ::testing::Test {
       boxes.push_back(Utf16ToUtf8(box.caption) + "|" + Utf16ToUtf8(box.text));
     return boxes;
   }
-  std::string TraceFile() {
+  // The trace file's lines without their time stamps.
+  std::vector<std::string> TraceLines() {
     std::ifstream file(folder_ / "Quorvale" / "Tarnwick" / "TarnwickLog.txt", std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const size_t text = line.find("s - ");
+      if (text != std::string::npos) lines.push_back(line.substr(text + 4));
+    }
+    return lines;
   }
 
   std::filesystem::path folder_;

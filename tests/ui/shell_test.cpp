@@ -25,18 +25,6 @@ T OnUi(ui::WindowSystem& system, const std::function<T()>& read) {
   return value;
 }
 
-// The lines of the trace file without their time stamps.
-std::vector<std::string> TraceLines(const std::string& file) {
-  std::vector<std::string> lines;
-  std::istringstream in(file);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const size_t text = line.find("s - ");
-    if (text != std::string::npos) lines.push_back(line.substr(text + 4));
-  }
-  return lines;
-}
-
 // Whether `wanted` appear in `lines` in this order (others may come between).
 ::testing::AssertionResult InOrder(const std::vector<std::string>& lines,
                                    const std::vector<std::string>& wanted) {
@@ -99,7 +87,7 @@ TEST_F(ShellTest, StartUpAndExitKeepTheirOrderAndTheExitFreesTheRegistrySlot) {
   EXPECT_EQ(peer.Ask("claim SIM0001").Answer, "claimed");
   // The registry before the window, the window before the plugs; the slot freed last.
   EXPECT_TRUE(InOrder(
-      TraceLines(TraceFile()),
+      TraceLines(),
       {"DEBUG: Starting...", "HORZRES - 1920 VERTRES - 1080",
        "DEBUG: Creating or getting a copy of the shared memory and shared memory mutex objects",
        "DEBUG: Initializing test configuration", "DEBUG: Processing WM_CREATE message",
@@ -477,7 +465,7 @@ TEST_F(ShellTest, AMainDialogThatCannotBeMadeEndsTheProgramWithAFailure) {
   EXPECT_EQ(TarnwickMain(options, system), 1);
   EXPECT_FALSE(initialised);
   EXPECT_TRUE(InOrder(
-      TraceLines(TraceFile()),
+      TraceLines(),
       {"DEBUG: Creating and displaying window", "DEBUG: Failed to create dialog, return is NULL",
        "DEBUG: Deleting any currently locked plug from shared memory for this PID"}));
   EXPECT_FALSE(PlugRegistry.Available);
