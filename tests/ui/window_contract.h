@@ -191,7 +191,9 @@ TEST_P(WindowContractTest, DropDownListsKeepTheirSelectionAsAListBoxDoes) {
   EXPECT_EQ(devices->ComboSelection(), CB_ERR);  // deleting it leaves none
   EXPECT_EQ(devices->ComboDelete(5), CB_ERR);
   EXPECT_EQ(devices->ComboItemText(7), u"");
+  EXPECT_EQ(devices->ComboSelect(0), 0);
   EXPECT_EQ(devices->ComboSelect(-1), CB_ERR);
+  EXPECT_EQ(devices->ComboSelection(), CB_ERR);
   devices->ComboReset();
   EXPECT_EQ(devices->ComboCount(), 0);
   // Programs' own changes are not the user's: still the one notification.
