@@ -1,8 +1,7 @@
-// The whole program as a front end runs it: the program wiring over simulated plugs,
-// TarnwickMain on a thread of its own that becomes the user-interface thread of a
-// headless window system, and the test as the user. Timers are manual unless a test
-// asks for real ones; the duration limit reads a clock the test sets. The registry
-// and the documents folder are the test's own.
+// The whole program over simulated plugs: TarnwickMain on a thread of its own as the
+// user-interface thread of a headless window system, the test as the user. Timers are
+// manual unless a test asks for real ones; the duration limit reads a clock the test
+// sets; the registry and the documents folder are the test's own.
 #pragma once
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -50,17 +49,15 @@ class ShellTest : public ::testing::Test {
   };
 
   void SetUp() override {
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     folder_ = std::filesystem::temp_directory_path() /
-              ("tarnwick-shell-" + std::to_string(getpid()) + "-" + TestName());
+              ("tarnwick-shell-" + std::to_string(getpid()) + "-" + name);
     std::filesystem::create_directories(folder_);
     setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
-    setenv(PlugRegistryPrefixVariable, ("shell" + std::to_string(getpid()) + TestName()).c_str(),
-           1);
+    setenv(PlugRegistryPrefixVariable, ("shell" + std::to_string(getpid()) + name).c_str(), 1);
     ResetAll();
-    {
-      std::lock_guard lock(recordLock_);
-      records_.clear();
-    }
+    serving_ = ended_ = false;
+    main_ = nullptr;
     g_self = this;
     SetLogRecordObserver(&ObserveRecord);
     Clock() = 1000000;
@@ -68,12 +65,10 @@ class ShellTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    Close();
     if (loop_.joinable()) {
-      Close();
-      if (loop_.joinable()) {
-        system_.Quit(0);
-        loop_.join();
-      }
+      system_.Quit(0);
+      loop_.join();
     }
     SetLogRecordObserver(nullptr);
     wiring_.reset();
@@ -99,26 +94,21 @@ class ShellTest : public ::testing::Test {
     ResetPlugIds();
   }
 
-  static std::string TestName() {
-    return ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  }
   static std::atomic<int64_t>& Clock() {
     static std::atomic<int64_t> now{0};
     return now;
   }
 
-  // The program with these simulated plugs and this command line, up to the point
-  // where its loop serves.
+  // The program with these simulated plugs and this command line, until its loop serves.
   void Run(const std::string& sim, std::vector<std::u16string> arguments = {},
            bool manualTimers = true) {
     ProgramOptions program;
     program.Simulate = true;
     program.SimOptions = sim;
-    ShellCallTable calls = MainWindowShellCalls();
-    calls.RateLogged = [this](RateDirection, double) { ++rates_; };
     wiring_ = std::make_unique<ProgramWiring>();
     std::u16string error;
-    ASSERT_TRUE(wiring_->Install(program, system_, calls, error)) << Utf16ToUtf8(error);
+    ASSERT_TRUE(wiring_->Install(program, system_, MainWindowShellCalls(), error))
+        << Utf16ToUtf8(error);
     system_.SetManualTimers(manualTimers);
     ShellOptions options;
     options.Arguments = std::move(arguments);
@@ -136,20 +126,11 @@ class ShellTest : public ::testing::Test {
 
   // Ends the program (if it runs) and starts from scratch, for table-driven runs.
   void Restart() {
-    Close();
-    SetLogRecordObserver(nullptr);
-    wiring_.reset();
-    ResetAll();
-    serving_ = false;
-    ended_ = false;
-    code_ = -100;
-    main_ = nullptr;
-    SetLogRecordObserver(&ObserveRecord);
-    SetShellClock([] { return Clock().load(); });
+    TearDown();
+    SetUp();
   }
 
-  // Waits, bounded, until the condition holds; the user-interface thread serves
-  // meanwhile on its own thread.
+  // Waits, bounded, until the condition holds.
   bool WaitFor(const std::function<bool()>& condition, bool flush = true) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (true) {
@@ -159,8 +140,7 @@ class ShellTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
-  // The plug in use is connected and no re-enumeration is under way (read on the
-  // user-interface thread, where both change).
+  // The plug in use is connected and no re-enumeration is under way.
   bool Ready() {
     bool ready = false;
     system_.Invoke([&] { ready = PlugConnected && !ReenumerationPending; });
@@ -173,8 +153,7 @@ class ShellTest : public ::testing::Test {
     return WaitFor([] { return EngineThreadsAlive() == 0; });
   }
 
-  // Verbose logging on, as the configuration dialog's OK stores it (the monitor thread
-  // reads the flag meanwhile).
+  // Verbose logging on, as the configuration dialog's OK stores it.
   void SetVerbose() {
     system_.Invoke([] {
       TestConfigRecord config = TestConfig;
@@ -191,22 +170,20 @@ class ShellTest : public ::testing::Test {
     system_.Flush();
   }
   // A command as the control (or a keyboard shortcut) sends it, enabled or not.
-  void Command(int32_t id, int32_t code = ui::BN_CLICKED) {
+  void Command(int32_t id) {
     ui::Message message;
     message.kind = ui::MessageKind::Command;
     message.id = id;
-    message.code = code;
+    message.code = ui::BN_CLICKED;
     main_->SendMessage(message);
   }
   void Post(ui::Message message) {
     main_->PostMessage(std::move(message));
     system_.Flush();
   }
-  void Tick(int32_t times = 1) {
-    for (int32_t i = 0; i < times; ++i) {
-      system_.AdvanceTime(DISPLAY_PERIOD_MS);
-      system_.Flush();
-    }
+  void Tick() {
+    system_.AdvanceTime(DISPLAY_PERIOD_MS);
+    system_.Flush();
   }
 
   // The close box; with manual timers the exit's wait for test threads is stepped.
@@ -225,24 +202,19 @@ class ShellTest : public ::testing::Test {
     std::lock_guard lock(recordLock_);
     return records_;
   }
-  std::vector<std::string> Texts() {
+  // The texts of the records after the first `since`.
+  std::vector<std::string> Texts(size_t since = 0) {
     std::vector<std::string> texts;
     for (const Record& record : Records()) texts.push_back(record.text);
-    return texts;
-  }
-  // The records after the first `count`.
-  std::vector<std::string> TextsSince(size_t count) {
-    std::vector<std::string> texts = Texts();
     texts.erase(texts.begin(),
-                texts.begin() + static_cast<ptrdiff_t>(std::min(count, texts.size())));
+                texts.begin() + static_cast<ptrdiff_t>(std::min(since, texts.size())));
     return texts;
   }
   int Count(const std::string& text) {
     const auto texts = Texts();
     return static_cast<int>(std::count(texts.begin(), texts.end(), text));
   }
-  // Index of the first record with this text, or -1.
-  int IndexOf(const std::string& text) {
+  int IndexOf(const std::string& text) {  // -1: none
     const auto texts = Texts();
     const auto found = std::find(texts.begin(), texts.end(), text);
     return found == texts.end() ? -1 : static_cast<int>(found - texts.begin());
@@ -253,11 +225,16 @@ class ShellTest : public ::testing::Test {
       boxes.push_back(Utf16ToUtf8(box.caption) + "|" + Utf16ToUtf8(box.text));
     return boxes;
   }
-  std::string TraceFile() {
+  // The trace file's lines without their time stamps.
+  std::vector<std::string> TraceLines() {
     std::ifstream file(folder_ / "Quorvale" / "Tarnwick" / "TarnwickLog.txt", std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const size_t text = line.find("s - ");
+      if (text != std::string::npos) lines.push_back(line.substr(text + 4));
+    }
+    return lines;
   }
 
   std::filesystem::path folder_;
@@ -268,7 +245,6 @@ class ShellTest : public ::testing::Test {
   std::atomic<bool> serving_{false};
   std::atomic<bool> ended_{false};
   std::atomic<int> code_{-100};
-  std::atomic<int> rates_{0};
 
  private:
   static void ObserveRecord(const char16_t* text, uint32_t category, int64_t) {

