@@ -115,14 +115,14 @@ TEST_F(ControlStateTest, DrawingObjectsFollowTheScreen) {
   LogLineHeight = 0;
   DrawingObjects objects = CreateDrawingObjects(144);
   EXPECT_EQ(LogLineHeight.load(), 14);
-  EXPECT_EQ(objects.heavyFont.height, 21);
-  EXPECT_EQ(objects.heavyFont.weight, 900);
-  EXPECT_EQ(objects.labelFont, (ui::Font{u"Tahoma", 14, 700, false}));
-  EXPECT_EQ(objects.bandFont, (ui::Font{u"Tahoma", 16, 700, true}));
-  EXPECT_EQ(objects.greenBrush.colour, (ui::Colour{100, 200, 100}));
-  EXPECT_EQ(objects.yellowBrush.colour, (ui::Colour{200, 200, 30}));
-  EXPECT_EQ(objects.redBrush.colour, (ui::Colour{255, 100, 100}));
-  EXPECT_EQ(CreateDrawingObjects(120).heavyFont.height, 17);  // 17.5 truncated
+  EXPECT_EQ(objects.HeavyFont.height, 21);
+  EXPECT_EQ(objects.HeavyFont.weight, 900);
+  EXPECT_EQ(objects.LabelFont, (ui::Font{u"Tahoma", 14, 700, false}));
+  EXPECT_EQ(objects.BandFont, (ui::Font{u"Tahoma", 16, 700, true}));
+  EXPECT_EQ(objects.GreenBrush.colour, (ui::Colour{100, 200, 100}));
+  EXPECT_EQ(objects.YellowBrush.colour, (ui::Colour{200, 200, 30}));
+  EXPECT_EQ(objects.RedBrush.colour, (ui::Colour{255, 100, 100}));
+  EXPECT_EQ(CreateDrawingObjects(120).HeavyFont.height, 17);  // 17.5 truncated
 }
 
 TEST_F(ControlStateTest, LayoutStretchesTheLogPanelToTheScrollBarsBottom) {
