@@ -15,29 +15,29 @@ constexpr uint16_t kSuitePersonal = 0x200;
 constexpr uint16_t kSuiteBlade = 0x400;
 
 const char16_t* NtReleaseName(const OsVersionRecord& v, bool x64) {
-  const bool workstation = v.productType == 1;
-  if (v.majorVersion < 4) return u"Windows NT3 ";
-  if (v.majorVersion == 4) return u"Windows NT4 ";
-  if (v.majorVersion == 5) {
-    if (v.minorVersion == 0) return u"Windows 2000 ";
-    if (v.minorVersion == 2) {
-      if (v.serverR2) return u"Windows Server 2003 \"R2\" ";
+  const bool workstation = v.ProductType == 1;
+  if (v.MajorVersion < 4) return u"Windows NT3 ";
+  if (v.MajorVersion == 4) return u"Windows NT4 ";
+  if (v.MajorVersion == 5) {
+    if (v.MinorVersion == 0) return u"Windows 2000 ";
+    if (v.MinorVersion == 2) {
+      if (v.ServerR2) return u"Windows Server 2003 \"R2\" ";
       if (workstation && x64) return u"Windows XP Professional x64 Edition ";
       return u"Windows Server 2003 ";
     }
     return u"Windows XP ";
   }
-  if (v.majorVersion == 6) {
-    if (v.minorVersion == 0) return workstation ? u"Windows Vista " : u"Windows Server 2008 ";
-    if (v.minorVersion == 2) return workstation ? u"Windows 8 " : u"Windows Server 8 ";
+  if (v.MajorVersion == 6) {
+    if (v.MinorVersion == 0) return workstation ? u"Windows Vista " : u"Windows Server 2008 ";
+    if (v.MinorVersion == 2) return workstation ? u"Windows 8 " : u"Windows Server 8 ";
     return workstation ? u"Windows 7 " : u"Windows Server 2008 R2 ";
   }
   return u"";
 }
 
 const char16_t* ServerEditionWords(const OsVersionRecord& v, bool x64) {
-  const uint16_t suite = v.suiteMask;
-  if (v.majorVersion == 5 && v.minorVersion == 2) {
+  const uint16_t suite = v.SuiteMask;
+  if (v.MajorVersion == 5 && v.MinorVersion == 2) {
     if (x64) {
       if (suite & kSuiteDatacenter) return u"Datacenter x64 Edition ";
       if (suite & kSuiteEnterprise) return u"Enterprise x64 Edition ";
@@ -48,7 +48,7 @@ const char16_t* ServerEditionWords(const OsVersionRecord& v, bool x64) {
     if (suite == kSuiteBlade) return u"Web Edition ";
     return u"Standard Edition ";
   }
-  if (v.majorVersion == 5 && v.minorVersion == 0) {
+  if (v.MajorVersion == 5 && v.MinorVersion == 0) {
     if (suite & kSuiteDatacenter) return u"Datacenter Server ";
     if (suite & kSuiteEnterprise) return u"Advanced Server ";
     return u"Server ";
@@ -58,13 +58,13 @@ const char16_t* ServerEditionWords(const OsVersionRecord& v, bool x64) {
 }
 
 const char16_t* EditionWordsBefore6(const OsVersionRecord& v, bool x64) {
-  if (v.productType == 1) {
+  if (v.ProductType == 1) {
     if (x64) return u"";
-    if (v.majorVersion == 4) return u"Workstation 4.0 ";
-    if (v.suiteMask & kSuitePersonal) return u"Home Edition ";
+    if (v.MajorVersion == 4) return u"Workstation 4.0 ";
+    if (v.SuiteMask & kSuitePersonal) return u"Home Edition ";
     return u"Professional ";
   }
-  if (v.productType == 2 || v.productType == 3) return ServerEditionWords(v, x64);
+  if (v.ProductType == 2 || v.ProductType == 3) return ServerEditionWords(v, x64);
   return u"";
 }
 
@@ -118,22 +118,22 @@ std::u16string FormatLine(std::u16string_view name, std::u16string_view serviceP
 void GetWindowsVersionName(const OsVersionRecord& version, std::u16string& name,
                            std::u16string& edition) {
   name.clear();
-  const bool x64 = version.processorArchitecture == kArchitectureX64;
-  if (version.platformId == 1) {
-    if (version.minorVersion == 0)
+  const bool x64 = version.ProcessorArchitecture == kArchitectureX64;
+  if (version.PlatformId == 1) {
+    if (version.MinorVersion == 0)
       name = u"Windows 95 ";
-    else if (version.minorVersion < 90)
-      name = !version.servicePack.empty() && version.servicePack[0] == u'A' ? u"Windows 98 SE "
+    else if (version.MinorVersion < 90)
+      name = !version.ServicePack.empty() && version.ServicePack[0] == u'A' ? u"Windows 98 SE "
                                                                             : u"Windows 98 ";
     else
       name = u"Windows ME ";
-  } else if (version.platformId == 2) {
+  } else if (version.PlatformId == 2) {
     name = NtReleaseName(version, x64);
-    if (version.extendedRead) {
-      if (version.majorVersion < 6)
+    if (version.ExtendedRead) {
+      if (version.MajorVersion < 6)
         name += EditionWordsBefore6(version, x64);
-      else if (version.haveProductCode)
-        name += ProductCodeWords(version.productCode);
+      else if (version.HaveProductCode)
+        name += ProductCodeWords(version.ProductCode);
     }
   } else {
     name = u"Unknown or new O/S ";
@@ -160,7 +160,7 @@ void CollapseSpaces(std::u16string& text, size_t limit) {
 std::u16string DescribeVersionRecord(const OsVersionRecord& version) {
   std::u16string name, edition;
   GetWindowsVersionName(version, name, edition);
-  return FormatLine(name, version.servicePack, static_cast<int32_t>(version.buildNumber), edition);
+  return FormatLine(name, version.ServicePack, static_cast<int32_t>(version.BuildNumber), edition);
 }
 
 char16_t* DescribeOperatingSystem(char16_t* buffer, size_t bufferChars) {
@@ -168,12 +168,12 @@ char16_t* DescribeOperatingSystem(char16_t* buffer, size_t bufferChars) {
   const OsInfo info = ReadOsInfo();
   // The kernel's build counter stands where the Windows build number stood.
   std::u16string edition = u"(";
-  edition += Utf8ToUtf16(std::to_string(info.pointerBits));
+  edition += Utf8ToUtf16(std::to_string(info.PointerBits));
   edition += u"-bit) ";
-  std::u16string name = Utf8ToUtf16(info.prettyName);
+  std::u16string name = Utf8ToUtf16(info.PrettyName);
   name += u' ';
-  const std::u16string line = FormatLine(name, Utf8ToUtf16(info.kernelRelease),
-                                         static_cast<int32_t>(info.buildCounter), edition);
+  const std::u16string line = FormatLine(name, Utf8ToUtf16(info.KernelRelease),
+                                         static_cast<int32_t>(info.BuildCounter), edition);
   const size_t n = line.size() < bufferChars - 1 ? line.size() : bufferChars - 1;
   line.copy(buffer, n);
   buffer[n] = 0;

@@ -6,20 +6,20 @@
 
 // The version facts the naming table decides on, as a Windows system reports them.
 struct OsVersionRecord {
-  uint32_t majorVersion = 0;
-  uint32_t minorVersion = 0;
-  uint32_t buildNumber = 0;
-  uint32_t platformId = 0;  // 1 the Windows 95 family, 2 the NT family
-  std::u16string servicePack;
-  uint16_t servicePackMajor = 0;
-  uint16_t servicePackMinor = 0;
-  uint8_t productType = 0;  // 1 workstation, 2 domain controller, 3 server
-  uint16_t suiteMask = 0;
-  uint16_t processorArchitecture = 0;  // 9 = x64; 0 when the system cannot say
-  bool serverR2 = false;               // the system reports Server 2003 R2
-  bool extendedRead = false;           // the second, extended version read succeeded
-  bool haveProductCode = false;        // the product-code call exists and succeeded
-  uint32_t productCode = 0;
+  uint32_t MajorVersion = 0;
+  uint32_t MinorVersion = 0;
+  uint32_t BuildNumber = 0;
+  uint32_t PlatformId = 0;  // 1 the Windows 95 family, 2 the NT family
+  std::u16string ServicePack;
+  uint16_t ServicePackMajor = 0;
+  uint16_t ServicePackMinor = 0;
+  uint8_t ProductType = 0;  // 1 workstation, 2 domain controller, 3 server
+  uint16_t SuiteMask = 0;
+  uint16_t ProcessorArchitecture = 0;  // 9 = x64; 0 when the system cannot say
+  bool ServerR2 = false;               // the system reports Server 2003 R2
+  bool ExtendedRead = false;           // the second, extended version read succeeded
+  bool HaveProductCode = false;        // the product-code call exists and succeeded
+  uint32_t ProductCode = 0;
 };
 
 // Fills name (release name, then edition words) and edition ("(64-bit) ").

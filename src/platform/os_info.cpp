@@ -62,13 +62,13 @@ OsInfo ReadOsInfo() {
   OsInfo info{{}, {}, 0, static_cast<int>(sizeof(void*) * 8)};
   struct utsname names;
   const bool haveNames = uname(&names) == 0;
-  info.prettyName = ParseOsReleasePrettyName(ReadFile("/etc/os-release"));
-  if (info.prettyName.empty())
-    info.prettyName = ParseOsReleasePrettyName(ReadFile("/usr/lib/os-release"));
+  info.PrettyName = ParseOsReleasePrettyName(ReadFile("/etc/os-release"));
+  if (info.PrettyName.empty())
+    info.PrettyName = ParseOsReleasePrettyName(ReadFile("/usr/lib/os-release"));
   if (haveNames) {
-    if (info.prettyName.empty()) info.prettyName = names.sysname;
-    info.kernelRelease = names.release;
-    info.buildCounter = ParseKernelBuildCounter(names.version);
+    if (info.PrettyName.empty()) info.PrettyName = names.sysname;
+    info.KernelRelease = names.release;
+    info.BuildCounter = ParseKernelBuildCounter(names.version);
   }
   return info;
 }

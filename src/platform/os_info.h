@@ -5,10 +5,10 @@
 #include <string_view>
 
 struct OsInfo {
-  std::string prettyName;     // the distribution's PRETTY_NAME, else the kernel's name
-  std::string kernelRelease;  // e.g. 6.1.0-18-amd64
-  uint32_t buildCounter;      // the kernel's build counter, the "#N" of its version
-  int pointerBits;            // 64 on a 64-bit build
+  std::string PrettyName;     // the distribution's PRETTY_NAME, else the kernel's name
+  std::string KernelRelease;  // e.g. 6.1.0-18-amd64
+  uint32_t BuildCounter;      // the kernel's build counter, the "#N" of its version
+  int PointerBits;            // 64 on a 64-bit build
 };
 
 OsInfo ReadOsInfo();

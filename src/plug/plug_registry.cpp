@@ -119,8 +119,8 @@ bool RecordClaim(std::u16string_view serial) {
   while (true) {
     const PlugRegistryChoice choice = ChoosePlugRegistrySlot(
         table, serial, processId, HeldElsewhere, [&](uint32_t slot) { return lost[slot]; });
-    if (choice.Result == PlugRegistryChoice::InUse) return false;
-    if (choice.Result == PlugRegistryChoice::NoRoom) return true;
+    if (choice.Result == PlugRegistryChoice::Kind::InUse) return false;
+    if (choice.Result == PlugRegistryChoice::Kind::NoRoom) return true;
     if (PlugRegistry.Section.TryLock(choice.Slot)) {
       WritePlugRegistrySlot(TableBytes(), choice.Slot, serial, processId);
       return true;

@@ -63,7 +63,7 @@ PlugRegistryChoice ChoosePlugRegistrySlot(const PlugRegistryTable& table,
   uint32_t firstFree = 0;
   for (uint32_t i = 0; i < PLUG_REGISTRY_SLOTS; ++i) {
     if (heldElsewhere(i)) {
-      if (table[i].Serial == key) return {PlugRegistryChoice::InUse, i};
+      if (table[i].Serial == key) return {PlugRegistryChoice::Kind::InUse, i};
       continue;
     }
     if (skip && skip(i)) continue;
@@ -75,7 +75,7 @@ PlugRegistryChoice ChoosePlugRegistrySlot(const PlugRegistryTable& table,
       firstFree = i;
     }
   }
-  if (haveOwn) return {PlugRegistryChoice::OwnSlot, own};
-  if (haveFree) return {PlugRegistryChoice::FreeSlot, firstFree};
-  return {PlugRegistryChoice::NoRoom, 0};
+  if (haveOwn) return {PlugRegistryChoice::Kind::OwnSlot, own};
+  if (haveFree) return {PlugRegistryChoice::Kind::FreeSlot, firstFree};
+  return {PlugRegistryChoice::Kind::NoRoom, 0};
 }

@@ -45,8 +45,8 @@ void WritePlugRegistrySlot(std::span<uint8_t, PLUG_REGISTRY_SIZE> bytes, uint32_
 // - free otherwise: a process id that is not positive, or one whose instance has gone
 //   (a crashed copy, or a process that now has the id of a dead one).
 struct PlugRegistryChoice {
-  enum Kind { InUse, OwnSlot, FreeSlot, NoRoom };
-  Kind Result = NoRoom;
+  enum class Kind : uint8_t { InUse, OwnSlot, FreeSlot, NoRoom };
+  Kind Result = Kind::NoRoom;
   uint32_t Slot = 0;  // the owner's slot for InUse, the slot to write otherwise
   bool operator==(const PlugRegistryChoice&) const = default;
 };

@@ -18,8 +18,8 @@ inline constexpr ui::Font LabelFont{u"Tahoma", 14, 700, false};
 inline constexpr ui::Font BandFont{u"Tahoma", 16, 700, true};
 
 struct DrawingObjects {
-  ui::Brush whiteBrush, blackBrush, greenBrush, yellowBrush, redBrush;
-  ui::Font labelFont, heavyFont, bandFont;
+  ui::Brush WhiteBrush, BlackBrush, GreenBrush, YellowBrush, RedBrush;
+  ui::Font LabelFont, HeavyFont, BandFont;
 };
 
 // The brushes and fonts of the results display. Only the heavy font depends on the

@@ -74,7 +74,7 @@ std::string Escaped(std::string_view text) {
 }
 
 bool Usable(const RateSample& sample) {
-  return std::isfinite(sample.seconds) && std::isfinite(sample.mbps) && sample.seconds >= 0.0;
+  return std::isfinite(sample.Seconds) && std::isfinite(sample.Mbps) && sample.Seconds >= 0.0;
 }
 
 bool Usable(double rate) {
@@ -100,12 +100,12 @@ class Plot {
 };
 
 std::string Title(const RunReport& report) {
-  std::string title = "Tarnwick " + Utf16ToUtf8(report.test);
-  if (!report.mode.empty()) title += " (" + Utf16ToUtf8(report.mode) + ")";
-  if (!report.plug.empty()) title += ", " + Utf16ToUtf8(report.plug);
-  if (report.speed >= TestConfigRecord::FullSpeed && report.speed <= TestConfigRecord::SuperSpeed)
-    title += ", " + Utf16ToUtf8(ConnectionTypeNames[report.speed]);
-  title += report.passed ? " - PASS" : " - FAIL";
+  std::string title = "Tarnwick " + Utf16ToUtf8(report.Test);
+  if (!report.Mode.empty()) title += " (" + Utf16ToUtf8(report.Mode) + ")";
+  if (!report.Plug.empty()) title += ", " + Utf16ToUtf8(report.Plug);
+  if (report.Speed >= TestConfigRecord::FullSpeed && report.Speed <= TestConfigRecord::SuperSpeed)
+    title += ", " + Utf16ToUtf8(ConnectionTypeNames[report.Speed]);
+  title += report.Passed ? " - PASS" : " - FAIL";
   return title;
 }
 
@@ -142,15 +142,15 @@ std::vector<double> AxisTicks(double maximum, int wanted) {
 std::string RatePlotSvg(const RunReport& report) {
   double maxSeconds = 0.0;
   double maxMbps = 0.0;
-  for (const DirectionRates& direction : report.directions) {
-    for (const RateSample& sample : direction.series) {
+  for (const DirectionRates& direction : report.Directions) {
+    for (const RateSample& sample : direction.Series) {
       if (!Usable(sample)) continue;
-      maxSeconds = std::max(maxSeconds, sample.seconds);
-      maxMbps = std::max(maxMbps, sample.mbps);
+      maxSeconds = std::max(maxSeconds, sample.Seconds);
+      maxMbps = std::max(maxMbps, sample.Mbps);
     }
-    if (Usable(direction.averageMbps)) maxMbps = std::max(maxMbps, direction.averageMbps);
+    if (Usable(direction.AverageMbps)) maxMbps = std::max(maxMbps, direction.AverageMbps);
   }
-  if (Usable(report.theoreticalMaxMbps)) maxMbps = std::max(maxMbps, report.theoreticalMaxMbps);
+  if (Usable(report.TheoreticalMaxMbps)) maxMbps = std::max(maxMbps, report.TheoreticalMaxMbps);
   const Plot plot(maxSeconds, maxMbps);
 
   std::string svg;
@@ -187,23 +187,23 @@ std::string RatePlotSvg(const RunReport& report) {
          "\" text-anchor=\"middle\" transform=\"rotate(-90 20 " + Number(kTop + kPlotHeight / 2) +
          ")\">Rate (Mb/s)</text>\n";
 
-  if (Usable(report.theoreticalMaxMbps)) {
-    HorizontalLine(svg, plot, report.theoreticalMaxMbps, kTheoreticalColour, "8 4",
-                   "Theoretical maximum " + Rate(report.theoreticalMaxMbps));
+  if (Usable(report.TheoreticalMaxMbps)) {
+    HorizontalLine(svg, plot, report.TheoreticalMaxMbps, kTheoreticalColour, "8 4",
+                   "Theoretical maximum " + Rate(report.TheoreticalMaxMbps));
   }
 
   size_t samples = 0;
   double legendY = kTop + 10;
-  for (size_t i = 0; i < report.directions.size(); ++i) {
-    const DirectionRates& direction = report.directions[i];
+  for (size_t i = 0; i < report.Directions.size(); ++i) {
+    const DirectionRates& direction = report.Directions[i];
     const char* colour = kDirectionColours[i % std::size(kDirectionColours)];
-    const std::string name = Utf16ToUtf8(direction.name);
+    const std::string name = Utf16ToUtf8(direction.Name);
     std::string points;
     size_t count = 0;
-    for (const RateSample& sample : direction.series) {
+    for (const RateSample& sample : direction.Series) {
       if (!Usable(sample)) continue;
       if (!points.empty()) points += ' ';
-      points += Number(plot.X(sample.seconds)) + "," + Number(plot.Y(sample.mbps));
+      points += Number(plot.X(sample.Seconds)) + "," + Number(plot.Y(sample.Mbps));
       ++count;
     }
     samples += count;
@@ -217,9 +217,9 @@ std::string RatePlotSvg(const RunReport& report) {
       svg += "<circle cx=\"" + points.substr(0, comma) + "\" cy=\"" + points.substr(comma + 1) +
              "\" r=\"3\" fill=\"" + colour + "\"/>\n";
     }
-    if (Usable(direction.averageMbps)) {
-      HorizontalLine(svg, plot, direction.averageMbps, colour, "3 3",
-                     name + " average " + Rate(direction.averageMbps));
+    if (Usable(direction.AverageMbps)) {
+      HorizontalLine(svg, plot, direction.AverageMbps, colour, "3 3",
+                     name + " average " + Rate(direction.AverageMbps));
     }
     const std::string y = Number(legendY);
     svg += "<line x1=\"" + Number(kWidth - kRight + 12) + "\" y1=\"" + y + "\" x2=\"" +

@@ -150,60 +150,60 @@ std::string IsoUtcTime(int64_t seconds) {
 std::string RunReportJson(const RunReport& report) {
   JsonWriter json;
   json.Open({}, '{');
-  json.String("test", report.test);
-  if (report.mode.empty()) {
+  json.String("test", report.Test);
+  if (report.Mode.empty()) {
     json.Null("mode");
   } else {
-    json.String("mode", report.mode);
+    json.String("mode", report.Mode);
   }
-  json.String("endpoint_type", report.endpointType);
-  json.String("plug", report.plug);
+  json.String("endpoint_type", report.EndpointType);
+  json.String("plug", report.Plug);
   json.Open("speed", '{');
-  json.Unsigned("code", report.speed);
-  if (report.speed >= TestConfigRecord::FullSpeed && report.speed <= TestConfigRecord::SuperSpeed) {
-    json.String("name", ConnectionTypeNames[report.speed]);
+  json.Unsigned("code", report.Speed);
+  if (report.Speed >= TestConfigRecord::FullSpeed && report.Speed <= TestConfigRecord::SuperSpeed) {
+    json.String("name", ConnectionTypeNames[report.Speed]);
   } else {
     json.Null("name");
   }
   json.Close('}');
-  const std::string start = report.startTime > 0 ? IsoUtcTime(report.startTime) : std::string();
+  const std::string start = report.StartTime > 0 ? IsoUtcTime(report.StartTime) : std::string();
   if (start.empty()) {
     json.Null("start_time");
     json.Null("start_time_unix");
   } else {
     json.Text("start_time", start);
-    json.Integer("start_time_unix", report.startTime);
+    json.Integer("start_time_unix", report.StartTime);
   }
-  json.Integer("duration_seconds", report.durationSeconds);
-  json.Unsigned("operations", report.operations);
+  json.Integer("duration_seconds", report.DurationSeconds);
+  json.Unsigned("operations", report.Operations);
 
   json.Open("errors", '{');
-  json.Integer("total", report.totalErrors);
-  json.Integer("read", report.readErrors);
-  json.Integer("write", report.writeErrors);
-  json.Integer("verification", report.verificationErrors);
-  json.Integer("published", report.publishedErrors);
-  json.Integer("physical_layer", report.physicalLayerErrors);
-  json.Integer("link_layer", report.linkLayerErrors);
+  json.Integer("total", report.TotalErrors);
+  json.Integer("read", report.ReadErrors);
+  json.Integer("write", report.WriteErrors);
+  json.Integer("verification", report.VerificationErrors);
+  json.Integer("published", report.PublishedErrors);
+  json.Integer("physical_layer", report.PhysicalLayerErrors);
+  json.Integer("link_layer", report.LinkLayerErrors);
   json.Close('}');
 
-  json.Number("average_mbps", report.averageMbps);
-  json.Number("theoretical_max_mbps", report.theoreticalMaxMbps);
+  json.Number("average_mbps", report.AverageMbps);
+  json.Number("theoretical_max_mbps", report.TheoreticalMaxMbps);
   json.Open("directions", '[');
-  for (const DirectionRates& direction : report.directions) {
+  for (const DirectionRates& direction : report.Directions) {
     json.Open({}, '{');
-    json.String("name", direction.name);
-    json.Number("max_mbps", direction.maxMbps);
-    json.Number("min_mbps", direction.minMbps);
-    json.Number("average_mbps", direction.averageMbps);
-    json.Unsigned("bytes", direction.bytes);
+    json.String("name", direction.Name);
+    json.Number("max_mbps", direction.MaxMbps);
+    json.Number("min_mbps", direction.MinMbps);
+    json.Number("average_mbps", direction.AverageMbps);
+    json.Unsigned("bytes", direction.Bytes);
     json.Open("series", '[');
-    for (const RateSample& sample : direction.series) json.Pair(sample.seconds, sample.mbps);
+    for (const RateSample& sample : direction.Series) json.Pair(sample.Seconds, sample.Mbps);
     json.Close(']');
     json.Close('}');
   }
   json.Close(']');
-  json.Text("result", report.passed ? "PASS" : "FAIL");
+  json.Text("result", report.Passed ? "PASS" : "FAIL");
   json.Close('}');
   std::string text = json.Take();
   text += '\n';

@@ -11,46 +11,46 @@
 #include <vector>
 
 struct RateSample {
-  double seconds = 0.0;  // since the start of the run
-  double mbps = 0.0;
+  double Seconds = 0.0;  // since the start of the run
+  double Mbps = 0.0;
 };
 
 // One direction of the traffic: "read", "write", or for the loopback the round trip
 // ("loopback").
 struct DirectionRates {
-  std::u16string name;
-  double maxMbps = std::numeric_limits<double>::quiet_NaN();
-  double minMbps = std::numeric_limits<double>::quiet_NaN();
-  double averageMbps = std::numeric_limits<double>::quiet_NaN();
-  uint64_t bytes = 0;
+  std::u16string Name;
+  double MaxMbps = std::numeric_limits<double>::quiet_NaN();
+  double MinMbps = std::numeric_limits<double>::quiet_NaN();
+  double AverageMbps = std::numeric_limits<double>::quiet_NaN();
+  uint64_t Bytes = 0;
   // One sample per benchmark block or per loop line, in time order.
-  std::vector<RateSample> series;
+  std::vector<RateSample> Series;
 };
 
 struct RunReport {
-  std::u16string test;          // "loopback" or "benchmark"
-  std::u16string mode;          // benchmark direction ("Read and Write", ...); empty: none
-  std::u16string endpointType;  // "BULK" or "ISO"
-  std::u16string plug;          // serial number
-  uint32_t speed = 0;           // connection type: 1 full, 2 high, 3 SuperSpeed
-  int64_t startTime = 0;        // seconds since 1970, UTC; 0 = not known
-  int64_t durationSeconds = 0;
-  uint64_t operations = 0;  // loops or blocks
+  std::u16string Test;          // "loopback" or "benchmark"
+  std::u16string Mode;          // benchmark direction ("Read and Write", ...); empty: none
+  std::u16string EndpointType;  // "BULK" or "ISO"
+  std::u16string Plug;          // serial number
+  uint32_t Speed = 0;           // connection type: 1 full, 2 high, 3 SuperSpeed
+  int64_t StartTime = 0;        // seconds since 1970, UTC; 0 = not known
+  int64_t DurationSeconds = 0;
+  uint64_t Operations = 0;  // loops or blocks
 
-  int32_t totalErrors = 0;
-  int32_t readErrors = 0;
-  int32_t writeErrors = 0;
-  int32_t verificationErrors = 0;
-  int32_t publishedErrors = 0;  // the figure the display shows (benchmark: time-outs)
-  int64_t physicalLayerErrors = 0;
-  int64_t linkLayerErrors = 0;
+  int32_t TotalErrors = 0;
+  int32_t ReadErrors = 0;
+  int32_t WriteErrors = 0;
+  int32_t VerificationErrors = 0;
+  int32_t PublishedErrors = 0;  // the figure the display shows (benchmark: time-outs)
+  int64_t PhysicalLayerErrors = 0;
+  int64_t LinkLayerErrors = 0;
 
-  std::vector<DirectionRates> directions;
+  std::vector<DirectionRates> Directions;
   // Both directions together (benchmark modes that read and write); NaN otherwise.
-  double averageMbps = std::numeric_limits<double>::quiet_NaN();
-  double theoreticalMaxMbps = std::numeric_limits<double>::quiet_NaN();
+  double AverageMbps = std::numeric_limits<double>::quiet_NaN();
+  double TheoreticalMaxMbps = std::numeric_limits<double>::quiet_NaN();
 
-  bool passed = false;
+  bool Passed = false;
 };
 
 // The report as a JSON document (UTF-8, ending in a line feed). Samples are

@@ -52,15 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (uint32_t i = 0; i < PLUG_REGISTRY_SLOTS; ++i) {
     if (heldElsewhere(i) && table[i].Serial == key) anyTaken = true;
   }
-  Check((choice.Result == PlugRegistryChoice::InUse) == anyTaken);
-  if (choice.Result == PlugRegistryChoice::InUse) {
+  Check((choice.Result == PlugRegistryChoice::Kind::InUse) == anyTaken);
+  if (choice.Result == PlugRegistryChoice::Kind::InUse) {
     Check(heldElsewhere(choice.Slot) && table[choice.Slot].Serial == key);
     return 0;
   }
-  Check((choice.Result == PlugRegistryChoice::NoRoom) == (held == 0xFFFFFFFF));
-  if (choice.Result == PlugRegistryChoice::NoRoom) return 0;
+  Check((choice.Result == PlugRegistryChoice::Kind::NoRoom) == (held == 0xFFFFFFFF));
+  if (choice.Result == PlugRegistryChoice::Kind::NoRoom) return 0;
   Check(!heldElsewhere(choice.Slot));
-  Check((choice.Result == PlugRegistryChoice::OwnSlot) ==
+  Check((choice.Result == PlugRegistryChoice::Kind::OwnSlot) ==
         (static_cast<int32_t>(processId) > 0 && table[choice.Slot].ProcessId == processId));
 
   std::array<uint8_t, PLUG_REGISTRY_SIZE> written = bytes;

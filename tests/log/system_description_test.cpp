@@ -14,17 +14,17 @@ namespace {
 
 OsVersionRecord Nt(uint32_t major, uint32_t minor, uint8_t productType) {
   OsVersionRecord v;
-  v.platformId = 2;
-  v.majorVersion = major;
-  v.minorVersion = minor;
-  v.productType = productType;
-  v.extendedRead = true;
+  v.PlatformId = 2;
+  v.MajorVersion = major;
+  v.MinorVersion = minor;
+  v.ProductType = productType;
+  v.ExtendedRead = true;
   return v;
 }
 
 OsVersionRecord WithProduct(OsVersionRecord v, uint32_t code) {
-  v.haveProductCode = true;
-  v.productCode = code;
+  v.HaveProductCode = true;
+  v.ProductCode = code;
   return v;
 }
 
@@ -39,17 +39,17 @@ std::u16string Name(const OsVersionRecord& v) {
 
 TEST(SystemDescription, LinesForKnownSystems) {
   OsVersionRecord eight = WithProduct(Nt(6, 2, 1), 48);
-  eight.buildNumber = 9200;
+  eight.BuildNumber = 9200;
   EXPECT_EQ(DescribeVersionRecord(eight), u"Windows 8 build 9200 (64-bit)");
 
   OsVersionRecord seven = WithProduct(Nt(6, 1, 1), 1);
-  seven.servicePack = u"Service Pack 1";
-  seven.buildNumber = 7601;
+  seven.ServicePack = u"Service Pack 1";
+  seven.BuildNumber = 7601;
   EXPECT_EQ(DescribeVersionRecord(seven),
             u"Windows 7 Ultimate Edition Service Pack 1 build 7601 (64-bit)");
 
   OsVersionRecord ten = WithProduct(Nt(10, 0, 1), 101);
-  ten.buildNumber = 19045;
+  ten.BuildNumber = 19045;
   EXPECT_EQ(DescribeVersionRecord(ten), u" build 19045 (64-bit)");
 }
 
@@ -57,10 +57,10 @@ TEST(SystemDescription, VersionNamesWithEditionWords) {
   constexpr int kNone = -1;  // no product code
   const struct {
     uint32_t platform, major, minor;
-    uint8_t productType;
+    uint8_t ProductType;
     uint16_t suite, architecture;
     bool r2;
-    int productCode;
+    int ProductCode;
     const char16_t* servicePack;
     std::u16string name;
   } cases[] = {
@@ -85,17 +85,17 @@ TEST(SystemDescription, VersionNamesWithEditionWords) {
       {2, 10, 0, 1, 0, 0, false, 1, u"", u"Ultimate Edition "},
   };
   for (const auto& c : cases) {
-    OsVersionRecord v = Nt(c.major, c.minor, c.productType);
-    v.platformId = c.platform;
-    v.suiteMask = c.suite;
-    v.processorArchitecture = c.architecture;
-    v.serverR2 = c.r2;
-    v.servicePack = c.servicePack;
-    if (c.productCode != kNone) v = WithProduct(v, static_cast<uint32_t>(c.productCode));
+    OsVersionRecord v = Nt(c.major, c.minor, c.ProductType);
+    v.PlatformId = c.platform;
+    v.SuiteMask = c.suite;
+    v.ProcessorArchitecture = c.architecture;
+    v.ServerR2 = c.r2;
+    v.ServicePack = c.servicePack;
+    if (c.ProductCode != kNone) v = WithProduct(v, static_cast<uint32_t>(c.ProductCode));
     EXPECT_EQ(Name(v), c.name) << Utf16ToUtf8(c.name);
   }
   OsVersionRecord noSecondRead = Nt(5, 1, 1);
-  noSecondRead.extendedRead = false;
+  noSecondRead.ExtendedRead = false;
   EXPECT_EQ(Name(noSecondRead), u"Windows XP ");
 }
 

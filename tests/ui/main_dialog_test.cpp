@@ -88,8 +88,8 @@ TEST_F(ControlStateTest, DrawingObjectsScaleWithTheScreen) {
   LogLineHeight = 0;
   const DrawingObjects objects = CreateDrawingObjects(144);
   EXPECT_EQ(LogLineHeight.load(), 14);
-  EXPECT_EQ(objects.heavyFont.height, 21);
-  EXPECT_EQ(CreateDrawingObjects(120).heavyFont.height, 17);  // 17.5 truncated
+  EXPECT_EQ(objects.HeavyFont.height, 21);
+  EXPECT_EQ(CreateDrawingObjects(120).HeavyFont.height, 17);  // 17.5 truncated
 }
 
 TEST_F(ControlStateTest, LayoutStretchesTheLogPanelToTheScrollBarsBottom) {

@@ -14,7 +14,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // What a reader of the picture sees: its elements, in order, with their attributes
 // and text; empty when the document is not well-formed XML.
 struct Element {
-  std::string name;
+  std::string Name;
   std::map<std::string, std::string> attributes;
   std::string text;
 };
@@ -40,7 +40,7 @@ std::vector<Element> Parse(const std::string& svg) {
   }
   EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString() << "\n" << svg;
   if (reader.hasError()) return {};
-  EXPECT_EQ(elements.at(0).name, "svg");
+  EXPECT_EQ(elements.at(0).Name, "svg");
   return elements;
 }
 
@@ -48,7 +48,7 @@ std::vector<const Element*> All(const std::vector<Element>& elements, const std:
                                 const std::string& cls = "") {
   std::vector<const Element*> found;
   for (const Element& e : elements) {
-    if (e.name == name &&
+    if (e.Name == name &&
         (cls.empty() || (e.attributes.count("class") && e.attributes.at("class") == cls)))
       found.push_back(&e);
   }
@@ -72,12 +72,12 @@ RateAxis AxisOf(const std::vector<Element>& elements) {
 
 RunReport TwoDirections() {
   RunReport report;
-  report.test = u"benchmark";
-  report.mode = u"Read and Write";
-  report.plug = u"<SIM&\"0001\">";
-  report.speed = 3;
-  report.theoreticalMaxMbps = 3880.0;
-  report.directions = {
+  report.Test = u"benchmark";
+  report.Mode = u"Read and Write";
+  report.Plug = u"<SIM&\"0001\">";
+  report.Speed = 3;
+  report.TheoreticalMaxMbps = 3880.0;
+  report.Directions = {
       {u"read", 3500, 2000, 3000, 0, {{0.5, 2000}, {1.0, 3500}, {1.5, kNaN}, {2.0, 3200}}},
       {u"write", 2600, 2400, 2500, 0, {{0.4, 2400}, {-1.0, 9999}, {1.9, 2600}}},
   };
@@ -108,8 +108,8 @@ TEST(RatePlotTest, OneLinePerDirectionWithItsSamplesWhereTheAxesSay) {
       ASSERT_LT(n, expected[i].size());
       const double x = std::stod(point.substr(0, point.find(',')));
       const double y = std::stod(point.substr(point.find(',') + 1));
-      EXPECT_NEAR((x - x0) * secondsPerPixel, expected[i][n].seconds, 0.01);
-      EXPECT_NEAR(axis.RateAt(y), expected[i][n].mbps, 5.0);
+      EXPECT_NEAR((x - x0) * secondsPerPixel, expected[i][n].Seconds, 0.01);
+      EXPECT_NEAR(axis.RateAt(y), expected[i][n].Mbps, 5.0);
       ++n;
     }
     EXPECT_EQ(n, expected[i].size());
@@ -132,8 +132,8 @@ TEST(RatePlotTest, OneLinePerDirectionWithItsSamplesWhereTheAxesSay) {
 
 TEST(RatePlotTest, NoSamplesOrOneSampleStillMakeAPicture) {
   RunReport report = TwoDirections();
-  report.directions[0].series.clear();
-  report.directions[1].series = {{kNaN, 1.0}};
+  report.Directions[0].Series.clear();
+  report.Directions[1].Series = {{kNaN, 1.0}};
   auto elements = Parse(RatePlotSvg(report));
   ASSERT_FALSE(elements.empty());
   EXPECT_TRUE(All(elements, "polyline").empty());
@@ -142,7 +142,7 @@ TEST(RatePlotTest, NoSamplesOrOneSampleStillMakeAPicture) {
   for (const Element* text : All(elements, "text")) told |= text->text == "No rate samples";
   EXPECT_TRUE(told);
 
-  report.directions[1].series = {{3.0, 2500.0}};
+  report.Directions[1].Series = {{3.0, 2500.0}};
   elements = Parse(RatePlotSvg(report));
   const auto lines = All(elements, "polyline", "rate");
   ASSERT_EQ(lines.size(), 1u);

@@ -41,24 +41,24 @@ QJsonObject ParseBack(const std::string& text) {
 
 TEST(RunReportTest, EveryFigureReadsBackAsWritten) {
   RunReport report;
-  report.test = u"benchmark";
-  report.mode = u"Read and Write";
-  report.endpointType = u"BULK";
-  report.plug = u"SIM0001";
-  report.speed = 3;
-  report.startTime = 1614953229;
-  report.durationSeconds = 62;
-  report.operations = 123;
-  report.totalErrors = 4;
-  report.readErrors = 1;
-  report.writeErrors = 2;
-  report.verificationErrors = 3;
-  report.publishedErrors = 5;
-  report.physicalLayerErrors = 6;
-  report.linkLayerErrors = 7;
-  report.averageMbps = 3456.789012345678;
-  report.theoreticalMaxMbps = 3880.0;
-  report.directions = {
+  report.Test = u"benchmark";
+  report.Mode = u"Read and Write";
+  report.EndpointType = u"BULK";
+  report.Plug = u"SIM0001";
+  report.Speed = 3;
+  report.StartTime = 1614953229;
+  report.DurationSeconds = 62;
+  report.Operations = 123;
+  report.TotalErrors = 4;
+  report.ReadErrors = 1;
+  report.WriteErrors = 2;
+  report.VerificationErrors = 3;
+  report.PublishedErrors = 5;
+  report.PhysicalLayerErrors = 6;
+  report.LinkLayerErrors = 7;
+  report.AverageMbps = 3456.789012345678;
+  report.TheoreticalMaxMbps = 3880.0;
+  report.Directions = {
       {u"read",
        3600.25,
        3100.5,
@@ -67,7 +67,7 @@ TEST(RunReportTest, EveryFigureReadsBackAsWritten) {
        {{0.5, 3100.5}, {1.25, 3600.25}}},
       {u"write", 3000.0, 2900.125, 2950.0, 42, {}},
   };
-  report.passed = true;
+  report.Passed = true;
   const QJsonObject json = ParseBack(RunReportJson(report));
   const std::pair<const char*, const char*> texts[] = {{"test", "benchmark"},
                                                        {"mode", "Read and Write"},
@@ -87,36 +87,36 @@ TEST(RunReportTest, EveryFigureReadsBackAsWritten) {
       {"published", 5}, {"physical_layer", 6}, {"link_layer", 7}};
   for (const auto& [key, value] : counters) EXPECT_EQ(errors[key].toInteger(), value) << key;
   EXPECT_EQ(errors.size(), 7);
-  EXPECT_EQ(json["average_mbps"].toDouble(), report.averageMbps);  // every digit kept
+  EXPECT_EQ(json["average_mbps"].toDouble(), report.AverageMbps);  // every digit kept
   EXPECT_EQ(json["theoretical_max_mbps"].toDouble(), 3880.0);
   const QJsonArray directions = json["directions"].toArray();
   ASSERT_EQ(directions.size(), 2);
   for (qsizetype i = 0; i < directions.size(); ++i) {
-    const DirectionRates& want = report.directions[static_cast<size_t>(i)];
+    const DirectionRates& want = report.Directions[static_cast<size_t>(i)];
     const QJsonObject got = directions[i].toObject();
-    EXPECT_EQ(got["name"].toString().toStdU16String(), want.name);
-    EXPECT_EQ(got["max_mbps"].toDouble(), want.maxMbps);
-    EXPECT_EQ(got["min_mbps"].toDouble(), want.minMbps);
-    EXPECT_EQ(got["average_mbps"].toDouble(), want.averageMbps);
-    EXPECT_EQ(static_cast<uint64_t>(got["bytes"].toInteger()), want.bytes);
+    EXPECT_EQ(got["name"].toString().toStdU16String(), want.Name);
+    EXPECT_EQ(got["max_mbps"].toDouble(), want.MaxMbps);
+    EXPECT_EQ(got["min_mbps"].toDouble(), want.MinMbps);
+    EXPECT_EQ(got["average_mbps"].toDouble(), want.AverageMbps);
+    EXPECT_EQ(static_cast<uint64_t>(got["bytes"].toInteger()), want.Bytes);
     const QJsonArray series = got["series"].toArray();
-    ASSERT_EQ(static_cast<size_t>(series.size()), want.series.size());
+    ASSERT_EQ(static_cast<size_t>(series.size()), want.Series.size());
     for (qsizetype n = 0; n < series.size(); ++n) {
-      EXPECT_EQ(series[n][0].toDouble(), want.series[static_cast<size_t>(n)].seconds);
-      EXPECT_EQ(series[n][1].toDouble(), want.series[static_cast<size_t>(n)].mbps);
+      EXPECT_EQ(series[n][0].toDouble(), want.Series[static_cast<size_t>(n)].Seconds);
+      EXPECT_EQ(series[n][1].toDouble(), want.Series[static_cast<size_t>(n)].Mbps);
     }
   }
 }
 
 TEST(RunReportTest, TextIsEscapedAndFiguresNeverMeasuredAreNull) {
   RunReport report;
-  report.test = u"loopback";
-  report.plug = u"a\"b\\c\n\t\x01\x1f/Prüf€\U0001D11E";
-  report.endpointType = u"\xD800lone";  // an unpaired surrogate
-  report.speed = 9;
-  report.directions = {{u"loopback", kNaN, kInf, -kInf, 0, {{0.0, kNaN}, {kInf, 1.5}}}};
+  report.Test = u"loopback";
+  report.Plug = u"a\"b\\c\n\t\x01\x1f/Prüf€\U0001D11E";
+  report.EndpointType = u"\xD800lone";  // an unpaired surrogate
+  report.Speed = 9;
+  report.Directions = {{u"loopback", kNaN, kInf, -kInf, 0, {{0.0, kNaN}, {kInf, 1.5}}}};
   const QJsonObject json = ParseBack(RunReportJson(report));
-  EXPECT_EQ(json["plug"].toString().toStdU16String(), report.plug);
+  EXPECT_EQ(json["plug"].toString().toStdU16String(), report.Plug);
   EXPECT_EQ(json["endpoint_type"].toString().toStdU16String(), u"\xFFFDlone");
   for (const char* key :
        {"mode", "start_time", "start_time_unix", "average_mbps", "theoretical_max_mbps"})
@@ -130,7 +130,7 @@ TEST(RunReportTest, TextIsEscapedAndFiguresNeverMeasuredAreNull) {
   EXPECT_EQ(loop["series"][1][1].toDouble(), 1.5);
   EXPECT_EQ(json["result"].toString(), "FAIL");
 
-  report.directions.clear();
+  report.Directions.clear();
   EXPECT_TRUE(ParseBack(RunReportJson(report))["directions"].toArray().isEmpty());
 }
 

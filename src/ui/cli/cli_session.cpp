@@ -484,7 +484,7 @@ RunReport CliSession::BuildReport(bool runHadErrors) {
   uint32_t endpointType = 0;
   float theoretical = 0.0f;
   system_.Invoke([&] {
-    report.plug = CurrentPlugSerial;
+    report.Plug = CurrentPlugSerial;
     mode = TestConfig.BenchmarkMode;
     endpointType = TestConfig.EndpointType;
     theoretical = MaxTheoreticalRate();
@@ -492,38 +492,38 @@ RunReport CliSession::BuildReport(bool runHadErrors) {
   std::lock_guard lock(lock_);
   const RunFigures& figures = *figures_;
   const bool benchmark = figures.TestMode == TestConfigRecord::Benchmark;
-  report.test = benchmark ? u"benchmark" : u"loopback";
-  if (benchmark) report.mode = ModeName(mode);
-  report.endpointType = endpointType == TestConfigRecord::Isochronous ? u"ISO" : u"BULK";
-  report.speed = static_cast<uint32_t>(TestStats.RunSpeed.load());
-  report.startTime = figures.StartTime;
-  report.durationSeconds = TestStats.ElapsedSeconds;
-  report.totalErrors = TestStats.TotalErrors;
-  report.readErrors = TestStats.ReadErrors;
-  report.writeErrors = TestStats.WriteErrors;
-  report.verificationErrors = TestStats.VerificationErrors;
-  report.publishedErrors = TestStats.PublishedErrorCount;
-  report.physicalLayerErrors = figures.PhysicalLayerErrors;
-  report.linkLayerErrors = figures.LinkLayerErrors;
+  report.Test = benchmark ? u"benchmark" : u"loopback";
+  if (benchmark) report.Mode = ModeName(mode);
+  report.EndpointType = endpointType == TestConfigRecord::Isochronous ? u"ISO" : u"BULK";
+  report.Speed = static_cast<uint32_t>(TestStats.RunSpeed.load());
+  report.StartTime = figures.StartTime;
+  report.DurationSeconds = TestStats.ElapsedSeconds;
+  report.TotalErrors = TestStats.TotalErrors;
+  report.ReadErrors = TestStats.ReadErrors;
+  report.WriteErrors = TestStats.WriteErrors;
+  report.VerificationErrors = TestStats.VerificationErrors;
+  report.PublishedErrors = TestStats.PublishedErrorCount;
+  report.PhysicalLayerErrors = figures.PhysicalLayerErrors;
+  report.LinkLayerErrors = figures.LinkLayerErrors;
   for (const auto& [direction, figure, name] :
        {std::tuple{RateDirection::Loopback, &figures.Loopback, u"loopback"},
         std::tuple{RateDirection::Read, &figures.Read, u"read"},
         std::tuple{RateDirection::Write, &figures.Write, u"write"}}) {
     if (!figure->Present) continue;
     DirectionRates rates;
-    rates.name = name;
-    rates.maxMbps = figure->MaxMbps;
-    rates.minMbps = figure->MinMbps;
-    rates.averageMbps = figure->AverageMbps;
-    rates.bytes = figure->Bytes;
-    if (auto found = series_.find(direction); found != series_.end()) rates.series = found->second;
-    report.operations += figure->Operations;
-    report.directions.push_back(std::move(rates));
+    rates.Name = name;
+    rates.MaxMbps = figure->MaxMbps;
+    rates.MinMbps = figure->MinMbps;
+    rates.AverageMbps = figure->AverageMbps;
+    rates.Bytes = figure->Bytes;
+    if (auto found = series_.find(direction); found != series_.end()) rates.Series = found->second;
+    report.Operations += figure->Operations;
+    report.Directions.push_back(std::move(rates));
   }
-  report.averageMbps = figures.AverageMbps;
+  report.AverageMbps = figures.AverageMbps;
   const float published = TestStats.TheoreticalMaxRate;
-  report.theoreticalMaxMbps = benchmark && published > 0.0f ? published : theoretical;
-  report.passed = !runHadErrors;
+  report.TheoreticalMaxMbps = benchmark && published > 0.0f ? published : theoretical;
+  report.Passed = !runHadErrors;
   return report;
 }
 

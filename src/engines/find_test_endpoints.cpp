@@ -1,4 +1,4 @@
-#include "engines/test_endpoints.h"
+#include "engines/find_test_endpoints.h"
 
 #include "engines/configuration.h"
 #include "log/event_log.h"
