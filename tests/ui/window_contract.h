@@ -25,7 +25,11 @@ namespace ui::contract {
 class WindowContractTest : public ::testing::TestWithParam<HarnessFactory> {
  protected:
   void SetUp() override { harness_ = GetParam()(); }
-  void TearDown() override { harness_.reset(); }
+  void TearDown() override {
+    // A system may still deliver (a late paint) while it is being taken down.
+    tearingDown_ = true;
+    harness_.reset();
+  }
 
   WindowSystem& System() { return harness_->System(); }
 
@@ -37,6 +41,7 @@ class WindowContractTest : public ::testing::TestWithParam<HarnessFactory> {
   };
   MessageProc Recorder() {
     return [this](Window*, const Message& message) -> intptr_t {
+      if (tearingDown_) return 0;
       const bool onUi = System().IsUiThread();
       std::lock_guard lock(seenLock_);
       seen_.push_back({message.kind, message.id, message.code, onUi});
@@ -53,6 +58,7 @@ class WindowContractTest : public ::testing::TestWithParam<HarnessFactory> {
   }
 
   std::unique_ptr<Harness> harness_;
+  std::atomic<bool> tearingDown_{false};
   std::mutex seenLock_;
   std::vector<Seen> seen_;
 };

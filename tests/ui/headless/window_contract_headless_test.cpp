@@ -51,7 +51,8 @@ class HeadlessHarness : public Harness {
 
 INSTANTIATE_TEST_SUITE_P(Headless, WindowContractTest, ::testing::Values(HarnessFactory([] {
                            return std::make_unique<HeadlessHarness>();
-                         })));
+                         })),
+                         [](const auto&) { return std::string("Headless"); });
 
 }  // namespace
 }  // namespace ui::contract

@@ -6,7 +6,8 @@ namespace {
 
 INSTANTIATE_TEST_SUITE_P(Qt, WindowContractTest, ::testing::Values(HarnessFactory([] {
                            return std::make_unique<qt::test::QtHarness>();
-                         })));
+                         })),
+                         [](const auto&) { return std::string("Qt"); });
 
 }  // namespace
 }  // namespace ui::contract
