@@ -381,8 +381,10 @@ bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle ha
     BeginOverlapped(&ownRecord);
     p.Record = &ownRecord;
   }
+  const uint64_t now = NowNs();
+  p.SubmitNs = now;
   QueueTransfer(plug, p);
-  PumpQueues(plug, options_, NowNs());
+  PumpQueues(plug, options_, now);
   lock.unlock();
   if (!unlimited_) bus_.Wake();
   if (record) {
