@@ -118,6 +118,7 @@ uint64_t PumpQueues(SimPlug& plug, const SimOptions& options, uint64_t now) {
           break;
         }
         FinishTransfer(head, head.Outcome);
+        if (head.Outcome.Error == ERROR_SUCCESS) plug.MovedBytes += head.Done;
         queue.Items.pop_front();
         moved = true;
       }

@@ -89,6 +89,7 @@ struct alignas(64) SimPlug {
   bool Present = true;
   bool Gone = false;  // removed for good
   uint32_t InTransfers = 0, OutTransfers = 0;
+  uint64_t MovedBytes = 0;
 
   uint8_t BusAddress = 1;
   std::string Serial, Path;
