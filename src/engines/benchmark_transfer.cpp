@@ -6,6 +6,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "engines/benchmark_sync.h"
 #include "engines/configuration.h"
@@ -254,6 +255,11 @@ class TransferWorker {
         blockBytes_ = 0;
         if (TurnEnded()) break;
         side_.BlockDone->Set();
+        // Let the controller take the block now: a busy machine may otherwise not run it
+        // until later blocks have overwritten this one, and the blocks it then misses
+        // are the slow ones, which makes the reported rate too high. The time this takes
+        // falls in the next block.
+        std::this_thread::yield();
         blockStart_ = nextBlockStart;
       }
     }

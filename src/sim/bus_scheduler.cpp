@@ -1,5 +1,7 @@
 #include "sim/bus_scheduler.h"
 
+#include <sys/prctl.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -90,23 +92,33 @@ uint64_t PumpQueues(SimPlug& plug, const SimOptions& options, uint64_t now) {
       while (!queue.Items.empty()) {
         PendingTransfer& head = queue.Items.front();
         if (!head.Scheduled) {
-          head.DueNs = std::max(now, queue.BusyUntilNs) + TransferDurationNs(plug, head, options);
+          // Bus time runs from the request's arrival or the end of the one before it,
+          // whichever is later, never from when this thread got round to it: a late
+          // wake-up delays one completion, not every one after it.
+          head.DueNs =
+              std::max(head.SubmitNs, queue.BusyUntilNs) + TransferDurationNs(plug, head, options);
           queue.BusyUntilNs = head.DueNs;
           head.Scheduled = true;
+        }
+        if (!head.Ended) {
+          // Data moves as soon as the transfer has the bus, so that what is left at
+          // its due time is only the completion.
+          const uint32_t before = head.Done;
+          if (!ProgressTransfer(plug, head, options, &head.Outcome)) {
+            // Data that moved here may have made room, or brought data, for another
+            // queue: a plug moves data as long as both sides have room.
+            moved = moved || head.Done != before;
+            break;
+          }
+          head.Ended = true;
+          moved = true;
         }
         if (head.DueNs > now) {
           next = next == 0 ? head.DueNs : std::min(next, head.DueNs);
           break;
         }
-        TransferOutcome outcome;
-        const uint32_t before = head.Done;
-        if (!ProgressTransfer(plug, head, options, &outcome)) {
-          // Data that moved here may have made room, or brought data, for another
-          // queue: a plug moves data as long as both sides have room.
-          moved = moved || head.Done != before;
-          break;
-        }
-        FinishTransfer(head, outcome);
+        FinishTransfer(head, head.Outcome);
+        if (head.Outcome.Error == ERROR_SUCCESS) plug.MovedBytes += head.Done;
         queue.Items.pop_front();
         moved = true;
       }
@@ -157,6 +169,9 @@ void BusThread::Wake() {
 
 void BusThread::Run() {
   id_.store(std::this_thread::get_id());
+  // Completions are due at exact times: without this the kernel may let each timed
+  // wait run tens of microseconds late.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   while (!stopping_.load()) {
     const uint64_t next = step_(NowNs());
     std::unique_lock lock(lock_);
@@ -166,13 +181,17 @@ void BusThread::Run() {
     }
     if (next == 0) {
       wake_.wait(lock, [this] { return woken_ || stopping_.load(); });
-    } else {
-      const uint64_t now = NowNs();
-      if (next > now) {
-        wake_.wait_for(lock, std::chrono::nanoseconds(next - now),
-                       [this] { return woken_ || stopping_.load(); });
-      }
+    } else if (next > NowNs() + kSpinNs) {
+      // Sleep to just short of the deadline; the rest is spun below.
+      const std::chrono::steady_clock::time_point until{std::chrono::nanoseconds(next - kSpinNs)};
+      wake_.wait_until(lock, until, [this] { return woken_ || stopping_.load(); });
     }
-    woken_ = false;
+    if (woken_ || stopping_.load()) {
+      woken_ = false;
+      continue;
+    }
+    lock.unlock();
+    while (NowNs() < next && !stopping_.load()) {
+    }
   }
 }

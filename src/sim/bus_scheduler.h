@@ -70,6 +70,10 @@ class BusThread {
   bool IsCurrentThread() const { return std::this_thread::get_id() == id_.load(); }
 
  private:
+  // Waits this close to a deadline spin instead of sleeping: a wake-up from sleep comes
+  // a few microseconds late, which a transfer of a few hundred would show.
+  static constexpr uint64_t kSpinNs = 20'000;
+
   void Run();
 
   std::function<uint64_t(uint64_t)> step_;

@@ -97,6 +97,12 @@ uint32_t SimDriverPort::PendingRequests(uint32_t plug) const {
   return count;
 }
 
+uint64_t SimDriverPort::MovedBytes(uint32_t plug) const {
+  if (plug >= plugs_.size()) return 0;
+  std::lock_guard lock(plugs_[plug]->Lock);
+  return plugs_[plug]->MovedBytes;
+}
+
 void SimDriverPort::UnplugNow(uint32_t plug, uint32_t comeBackMs) {
   if (plug >= plugs_.size()) return;
   {
@@ -367,6 +373,7 @@ bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle ha
   if (unlimited_ && (plug.Busy & queueBit) == 0 && ProgressTransfer(plug, p, options_, &outcome)) {
     // Completed at once: the cheap path the benchmarks depend on.
     FinishTransfer(p, outcome);
+    if (outcome.Error == ERROR_SUCCESS) plug.MovedBytes += p.Done;
     if (plug.Busy) PumpQueues(plug, options_, NowNs());
     *bytesReturned = p.HeaderBytes + p.Done;
     *error = outcome.Error;
@@ -381,8 +388,10 @@ bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle ha
     BeginOverlapped(&ownRecord);
     p.Record = &ownRecord;
   }
+  const uint64_t now = NowNs();
+  p.SubmitNs = now;
   QueueTransfer(plug, p);
-  PumpQueues(plug, options_, NowNs());
+  PumpQueues(plug, options_, now);
   lock.unlock();
   if (!unlimited_) bus_.Wake();
   if (record) {

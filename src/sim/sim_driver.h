@@ -47,6 +47,8 @@ class alignas(64) SimDriverPort : public DriverPort {
   std::string PlugPath(uint32_t plug) const;
   bool PlugPresent(uint32_t plug) const;
   uint32_t PendingRequests(uint32_t plug) const;  // transfers waiting in the driver
+  // Data bytes of the bulk and isochronous transfers that completed without error.
+  uint64_t MovedBytes(uint32_t plug) const;
   // Takes a plug off the bus now; with comeBackMs > 0 it returns that much later.
   void UnplugNow(uint32_t plug, uint32_t comeBackMs);
 

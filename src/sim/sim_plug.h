@@ -42,8 +42,11 @@ struct PendingTransfer : TransferRequest {
   Overlapped* Record = nullptr;
   DriverHandle Handle = INVALID_DRIVER_HANDLE;
   uint32_t Done = 0;
+  uint64_t SubmitNs = 0;
   uint64_t DueNs = 0;
   bool Scheduled = false;
+  bool Ended = false;  // its data has moved; it completes with Outcome once due
+  TransferOutcome Outcome;
   Fault Injected = Fault::None;
   bool Lost = false;  // a failing IN transfer has lost the data it would have carried
   uint32_t Cut = 0;   // a short read: the bytes cut off its length
@@ -86,6 +89,7 @@ struct alignas(64) SimPlug {
   bool Present = true;
   bool Gone = false;  // removed for good
   uint32_t InTransfers = 0, OutTransfers = 0;
+  uint64_t MovedBytes = 0;
 
   uint8_t BusAddress = 1;
   std::string Serial, Path;
