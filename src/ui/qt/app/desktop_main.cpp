@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   ShellOptions shell;
   shell.Arguments = ShellArguments(options.ShellArguments);
   if (!options.Screenshot.empty()) {
-    screenshot.emplace(QString::fromStdString(options.Screenshot), options.Start,
+    screenshot.emplace(system, QString::fromStdString(options.Screenshot), options.Start,
                        std::chrono::milliseconds(static_cast<int64_t>(options.After * 1000.0)));
     shell.Initialised = [&screenshot](ui::Window* mainWindow) { screenshot->Begin(mainWindow); };
   }

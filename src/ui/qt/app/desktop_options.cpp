@@ -50,8 +50,10 @@ bool ParseDesktopOptions(const std::vector<std::string>& arguments, DesktopOptio
         options.Start = StartMode::Loopback;
       } else if (value == "benchmark") {
         options.Start = StartMode::Benchmark;
+      } else if (value == "read-and-write") {
+        options.Start = StartMode::ReadAndWrite;
       } else {
-        error = "--start=" + value + ": valid modes are loopback and benchmark";
+        error = "--start=" + value + ": valid modes are loopback, benchmark and read-and-write";
         return false;
       }
     } else if (argument.size() > 1 && argument[0] == '-' && argument[1] == '-') {
@@ -73,7 +75,7 @@ std::string DesktopUsageText() {
          "\n"
          "Usage:\n"
          "  tarnwick [--simulate[=OPTIONS]] [--plug-id VID:PID]... [DEBUGMODE] [/S] [/L]\n"
-         "  tarnwick --simulate --screenshot=FILE [--start=loopback|benchmark] [--after=SECONDS]\n"
+         "  tarnwick --simulate --screenshot=FILE [--start=MODE] [--after=SECONDS]\n"
          "  tarnwick --help | --version\n"
          "\n"
          "Options:\n"
@@ -82,9 +84,10 @@ std::string DesktopUsageText() {
          "  --plug-id VID:PID     also take USB devices with this id for plugs (repeatable)\n"
          "  DEBUGMODE             write the debug trace file\n"
          "  /S, /L                as described in the user's guide\n"
-         "  --screenshot=FILE     once the plug is ready press Start (in the mode of --start,\n"
-         "                        default: the current one), save a picture of the main\n"
-         "                        window --after seconds later (default 5) as PNG, and exit\n"
+         "  --screenshot=FILE     once the plug is ready press Start (in the mode of --start:\n"
+         "                        loopback, benchmark, read-and-write; default: as it is),\n"
+         "                        save a picture of the main window --after seconds later\n"
+         "                        (default 5) as PNG, and exit\n"
          "  --help, --version     this text, the version\n";
 }
 

@@ -7,7 +7,8 @@
 
 #include "ui/program.h"
 
-enum class StartMode { None, Loopback, Benchmark };
+// ReadAndWrite: a benchmark in "Read and Write", chosen in the configuration dialog.
+enum class StartMode { None, Loopback, Benchmark, ReadAndWrite };
 
 struct DesktopOptions {
   ProgramOptions Program;

@@ -18,8 +18,9 @@ constexpr auto kPollPeriod = std::chrono::milliseconds(50);
 
 }  // namespace
 
-ScreenshotRun::ScreenshotRun(QString file, StartMode mode, std::chrono::milliseconds after)
-    : file_(std::move(file)), mode_(mode), after_(after) {
+ScreenshotRun::ScreenshotRun(ui::qt::QtWindowSystem& system, QString file, StartMode mode,
+                             std::chrono::milliseconds after)
+    : system_(system), file_(std::move(file)), mode_(mode), after_(after) {
   poll_.setInterval(kPollPeriod);
   connect(&poll_, &QTimer::timeout, this, [this] { Poll(); });
 }
@@ -34,18 +35,24 @@ bool ScreenshotRun::PlugReady() const {
   return PlugConnected && !ReenumerationPending;
 }
 
-bool ScreenshotRun::Click(int32_t id) {
-  auto* control = static_cast<ui::qt::QtWindow*>(main_->Control(id));
+bool ScreenshotRun::Click(int32_t id, ui::Window* dialog) {
+  auto* control = static_cast<ui::qt::QtWindow*>((dialog != nullptr ? dialog : main_)->Control(id));
   auto* button = control != nullptr ? qobject_cast<QAbstractButton*>(control->Widget()) : nullptr;
   if (button == nullptr || !button->isEnabled() || !button->isVisible()) return false;
   button->click();
   return true;
 }
 
+void ScreenshotRun::ClickLater(int32_t id, ui::Window* dialog) {
+  QTimer::singleShot(0, this, [this, id, dialog] { Click(id, dialog); });
+}
+
 void ScreenshotRun::Poll() {
   const auto now = std::chrono::steady_clock::now();
   switch (step_) {
     case Step::ChooseMode:
+    case Step::Configure:
+    case Step::ChooseBenchmark:
     case Step::Start:
       if (now > deadline_) {
         Finish(false, QStringLiteral("the plug did not become ready"));
@@ -53,11 +60,25 @@ void ScreenshotRun::Poll() {
       }
       if (!PlugReady()) return;
       if (step_ == Step::ChooseMode) {
-        const int32_t radio = mode_ == StartMode::Loopback    ? res::IDC_LOOPBACK
-                              : mode_ == StartMode::Benchmark ? res::IDC_BENCHMARK
-                                                              : 0;
-        // A mode change re-enumerates the plug: Start waits for it to be back.
+        const int32_t radio = mode_ == StartMode::Loopback ? res::IDC_LOOPBACK
+                              : mode_ == StartMode::None   ? 0
+                                                           : res::IDC_BENCHMARK;
+        // A mode change re-enumerates the plug: the next step waits for it to be back.
         if (radio != 0 && main_->Control(radio)->GetCheck() == 0) Click(radio);
+        step_ = mode_ == StartMode::ReadAndWrite ? Step::Configure : Step::Start;
+        return;
+      }
+      if (step_ == Step::Configure) {
+        ClickLater(res::IDC_CONFIGURE);
+        step_ = Step::ChooseBenchmark;
+        return;
+      }
+      if (step_ == Step::ChooseBenchmark) {
+        ui::qt::QtWindow* dialog = system_.FindDialog("CONFBOX");
+        if (dialog == nullptr || dialog->Widget() == nullptr || !dialog->Widget()->isVisible())
+          return;
+        Click(res::IDC_READ_AND_WRITE, dialog);
+        ClickLater(res::IDC_OK, dialog);
         step_ = Step::Start;
         return;
       }

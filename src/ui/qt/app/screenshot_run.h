@@ -8,11 +8,13 @@
 #include <chrono>
 
 #include "ui/qt/app/desktop_options.h"
+#include "ui/qt/qt_window_system.h"
 #include "ui/window.h"
 
 class ScreenshotRun : public QObject {
  public:
-  ScreenshotRun(QString file, StartMode mode, std::chrono::milliseconds after);
+  ScreenshotRun(ui::qt::QtWindowSystem& system, QString file, StartMode mode,
+                std::chrono::milliseconds after);
 
   // On the GUI thread, once the main dialog is set up.
   void Begin(ui::Window* mainWindow);
@@ -20,13 +22,16 @@ class ScreenshotRun : public QObject {
   bool Succeeded() const { return succeeded_; }
 
  private:
-  enum class Step { ChooseMode, Start, Grab, Done };
+  enum class Step { ChooseMode, Configure, ChooseBenchmark, Start, Grab, Done };
 
   void Poll();
   bool PlugReady() const;
-  bool Click(int32_t id);
+  bool Click(int32_t id, ui::Window* dialog = nullptr);
+  // A click that may open a modal dialog, made after this poll has returned.
+  void ClickLater(int32_t id, ui::Window* dialog = nullptr);
   void Finish(bool succeeded, const QString& message);
 
+  ui::qt::QtWindowSystem& system_;
   QString file_;
   StartMode mode_;
   std::chrono::milliseconds after_;
