@@ -1,5 +1,6 @@
 // tarnwick: the shell over the Qt window layer, on real plugs or simulated ones.
 #include <QApplication>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -85,6 +86,16 @@ int main(int argc, char** argv) {
     screenshot.emplace(system, QString::fromStdString(options.Screenshot), options.Start,
                        std::chrono::milliseconds(static_cast<int64_t>(options.After * 1000.0)));
     shell.Initialised = [&screenshot](ui::Window* mainWindow) { screenshot->Begin(mainWindow); };
+  }
+  if (options.ReportShown) {
+    shell.Initialised = [first = shell.Initialised](ui::Window* mainWindow) {
+      if (first) first(mainWindow);
+      // After the loop's first round, which paints the window.
+      QTimer::singleShot(0, [] {
+        std::fputs("tarnwick: window shown\n", stdout);
+        std::fflush(stdout);
+      });
+    };
   }
   const int code = RunTarnwick(shell, system);
   if (screenshot && !screenshot->Succeeded()) return kExitFailure;

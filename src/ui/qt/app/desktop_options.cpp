@@ -29,6 +29,8 @@ bool ParseDesktopOptions(const std::vector<std::string>& arguments, DesktopOptio
     std::string value;
     if (argument == "--help" || argument == "-h") {
       options.Help = true;
+    } else if (argument == "--report-shown") {
+      options.ReportShown = true;
     } else if (argument == "--version") {
       options.Version = true;
     } else if (OptionValue(argument, "--screenshot", value)) {
@@ -88,6 +90,7 @@ std::string DesktopUsageText() {
          "                        loopback, benchmark, read-and-write; default: as it is),\n"
          "                        save a picture of the main window --after seconds later\n"
          "                        (default 5) as PNG, and exit\n"
+         "  --report-shown        print a line once the main window is up\n"
          "  --help, --version     this text, the version\n";
 }
 

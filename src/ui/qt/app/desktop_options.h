@@ -20,6 +20,8 @@ struct DesktopOptions {
   std::string Screenshot;
   double After = 5.0;
   StartMode Start = StartMode::None;
+  // Print "tarnwick: window shown" once the main window is up (for start-up timing).
+  bool ReportShown = false;
 };
 
 // False with a message naming the argument when one is refused.
