@@ -141,6 +141,8 @@ const Plate& TestInProgress() {
   return plate;
 }
 
+}  // namespace
+
 // A rounded blue tile with a white ring: the loop the plug closes.
 std::vector<uint32_t> IconPixels(int32_t size) {
   std::vector<uint32_t> pixels(static_cast<size_t>(size * size), 0);
@@ -159,8 +161,6 @@ std::vector<uint32_t> IconPixels(int32_t size) {
   }
   return pixels;
 }
-
-}  // namespace
 
 const ui::MonoPicture* FindBitmap(int32_t id) {
   static const ui::MonoPicture banner = Banner().Picture();

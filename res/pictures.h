@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "ui/types.h"
 
@@ -18,6 +19,9 @@ struct IconImage {
   std::span<const uint32_t> pixels;
 };
 
+// The icon's picture at any size (0xAARRGGBB, rows top first): the group's images, and
+// the desktop's icon files, which the build makes from it.
+std::vector<uint32_t> IconPixels(int32_t size);
 // "TARNWICK": 16 x 16 and 32 x 32; empty for any other name.
 std::span<const IconImage> FindIconGroup(std::string_view name);
 

@@ -1,9 +1,12 @@
 #include "log/log_export.h"
 
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "log/event_log.h"
@@ -125,6 +128,18 @@ std::u16string LogFileName(int64_t now, std::u16string_view serial) {
   return name;
 }
 
+std::u16string DefaultLogFolder() {
+  const std::u16string program = ProgramFolder();
+  if (access(NativePath(program).c_str(), W_OK) == 0) return program;
+  // Installed, the program's folder is the system's: the log goes where the user keeps
+  // documents, or home when there is no such folder.
+  const std::u16string documents = DocumentsFolder();
+  std::error_code error;
+  if (std::filesystem::is_directory(NativePath(documents), error)) return documents;
+  const char* home = std::getenv("HOME");
+  return home != nullptr && home[0] == '/' ? Utf8ToUtf16(home) : documents;
+}
+
 std::u16string DefaultLogPath(int64_t now, std::u16string_view serial) {
-  return JoinPath(ProgramFolder(), LogFileName(now, serial));
+  return JoinPath(DefaultLogFolder(), LogFileName(now, serial));
 }

@@ -21,5 +21,8 @@ std::u16string LogLine(int64_t time, uint32_t category, std::u16string_view text
 // "YYYYMMDD-hhmmss.txt" or "YYYYMMDD-hhmmss-<serial>.txt" for the local time of `now`
 // (seconds since 1970); at most the first 20 characters of the serial are used.
 std::u16string LogFileName(int64_t now, std::u16string_view serial);
-// The file name in the program's folder.
+// The program's folder where it may be written to; otherwise (an installed program) the
+// user's documents folder, or home when that does not exist.
+std::u16string DefaultLogFolder();
+// The file name in the default folder.
 std::u16string DefaultLogPath(int64_t now, std::u16string_view serial);

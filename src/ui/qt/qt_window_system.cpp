@@ -1,12 +1,12 @@
 #include "ui/qt/qt_window_system.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
 
+#include "ui/document_open.h"
 #include "ui/qt/dialog_widgets.h"
 #include "ui/qt/sleep_notice.h"
 #include "ui/qt/standard_dialogs.h"
@@ -22,7 +22,6 @@ QtWindowSystem::QtWindowSystem() {
     screen_.pixelsPerInchX = static_cast<int32_t>(screen->logicalDotsPerInchX() + 0.5);
     screen_.pixelsPerInchY = static_cast<int32_t>(screen->logicalDotsPerInchY() + 0.5);
   }
-  opener_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 }
 
 QtWindowSystem::~QtWindowSystem() {
@@ -244,21 +243,19 @@ std::optional<std::u16string> QtWindowSystem::SaveFileDialog(Window* owner,
   return chosen;
 }
 
-void QtWindowSystem::SetDocumentOpener(std::function<bool(const QUrl&)> opener) {
+void QtWindowSystem::SetDocumentOpener(std::string program) {
   std::lock_guard lock(openerLock_);
-  opener_ = std::move(opener);
+  opener_ = std::move(program);
 }
 
 intptr_t QtWindowSystem::OpenDocument(std::u16string_view path,
                                       std::u16string_view /*parameters*/) {
-  std::function<bool(const QUrl&)> opener;
+  std::string opener;
   {
     std::lock_guard lock(openerLock_);
     opener = opener_;
   }
-  intptr_t result = SE_ERR_NOASSOC;
-  queue_.Invoke([&] { result = OpenDocumentCode(path, opener); });
-  return result;
+  return OpenDocumentWithDesktop(path, opener.c_str());
 }
 
 void QtWindowSystem::Beep() {

@@ -1,12 +1,11 @@
 // The window layer on Qt 6 Widgets. The thread that creates the system (with a
 // QApplication already there) is the GUI thread; RunMessageLoop must run on it. The
-// templates of res/ become real dialogs; message boxes, the save dialog and "open" of
-// documents use Qt's; timers, posted work and modal loops run on Qt's event loop; calls
-// from other threads are carried to the GUI thread through a queue that is emptied, and
-// then refuses to wait, once the loop has ended.
+// templates of res/ become real dialogs; message boxes and the save dialog use Qt's;
+// timers, posted work and modal loops run on Qt's event loop; calls from other threads
+// are carried to the GUI thread through a queue that is emptied, and then refuses to
+// wait, once the loop has ended. "open" of a document runs the desktop's opener.
 #pragma once
 #include <QDBusConnection>
-#include <QUrl>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -69,8 +68,9 @@ class QtWindowSystem : public WindowSystem {
   void ListenForSleep(const QDBusConnection& bus = QDBusConnection::systemBus());
   // The GUI thread's queue of work from other threads.
   GuiQueue& Queue() { return queue_; }
-  // How "open" hands a document to the desktop: QDesktopServices unless replaced.
-  void SetDocumentOpener(std::function<bool(const QUrl&)> opener);
+  // The program "open" hands documents to (xdg-open unless replaced); it is run the way
+  // ui/document_open.h describes, so both window layers report failures alike.
+  void SetDocumentOpener(std::string program);
   // Nested loops running now (the outer loop, modal dialogs, boxes), GUI thread.
   int32_t LoopDepth() const { return static_cast<int32_t>(loops_.size()); }
 
@@ -99,7 +99,7 @@ class QtWindowSystem : public WindowSystem {
   std::vector<std::unique_ptr<QtWindow>> dialogs_;  // guarded by dialogLock_
 
   std::mutex openerLock_;
-  std::function<bool(const QUrl&)> opener_;  // guarded by openerLock_
+  std::string opener_ = "xdg-open";  // guarded by openerLock_
   std::unique_ptr<SleepNotice> sleep_;
 };
 

@@ -137,20 +137,4 @@ std::unique_ptr<QFileDialog> MakeSaveDialog(QWidget* owner, std::u16string_view 
   return dialog;
 }
 
-intptr_t OpenDocumentCode(std::u16string_view path,
-                          const std::function<bool(const QUrl&)>& opener) {
-  const QString target = ToQString(path);
-  QUrl url;
-  if (target.contains(QStringLiteral("://"))) {
-    url = QUrl(target);
-  } else {
-    const QFileInfo file(target);
-    if (!file.absoluteDir().exists()) return SE_ERR_PNF;
-    if (!file.exists()) return SE_ERR_FNF;
-    url = QUrl::fromLocalFile(file.absoluteFilePath());
-  }
-  if (!url.isValid() || !opener || !opener(url)) return SE_ERR_NOASSOC;
-  return kOpenedDocument;
-}
-
 }  // namespace ui::qt

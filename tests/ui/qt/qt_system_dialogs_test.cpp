@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -15,6 +14,7 @@
 
 #include "platform/message_box.h"
 #include "qt_test_support.h"
+#include "ui/document_open.h"
 #include "ui/qt/standard_dialogs.h"
 
 namespace ui::qt::test {
@@ -144,15 +144,9 @@ TEST(QtSystemDialogsTest, SaveDialogStartsAtTheDefaultPathAddsTheExtensionAndAsk
   EXPECT_FALSE(chosen.has_value());
 }
 
-class UrlRecorder : public QObject {
-  Q_OBJECT
-
- public:
-  std::vector<QUrl> urls;
-  Q_INVOKABLE void Open(const QUrl& url) { urls.push_back(url); }
-};
-
-TEST(QtSystemDialogsTest, OpenDocumentGivesTheShellsCodes) {
+// The mapping of failures is ui::OpenDocumentWithDesktop's (tested with it); here only
+// that the Qt layer hands the path to the opener it was given and passes its verdict on.
+TEST(QtSystemDialogsTest, OpenDocumentRunsTheGivenOpener) {
   QtHarness harness;
   QtWindowSystem& system = harness.Qt();
   QTemporaryDir folder;
@@ -160,30 +154,27 @@ TEST(QtSystemDialogsTest, OpenDocumentGivesTheShellsCodes) {
   ASSERT_TRUE(page.open(QIODevice::WriteOnly));
   page.close();
   const std::u16string pagePath = U16(page.fileName());
+  const QString marker = folder.filePath(QStringLiteral("opened"));
+  auto opener = [&](const char* name, const QString& body) {
+    QFile script(folder.filePath(QString::fromLatin1(name)));
+    EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(("#!/bin/sh\n" + body + "\n").toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return script.fileName().toStdString();
+  };
 
-  // The desktop's own way first: the handler registered for files gets the page.
-  UrlRecorder* recorder = OnGuiResult([] { return new UrlRecorder; });
-  OnGui([&] { QDesktopServices::setUrlHandler(QStringLiteral("file"), recorder, "Open"); });
+  system.SetDocumentOpener(opener("opens", QStringLiteral("echo \"$1\" > ") + marker));
   EXPECT_GT(system.OpenDocument(pagePath, u""), 32);
-  OnGui([&] {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    ASSERT_EQ(recorder->urls.size(), 1u);
-    EXPECT_EQ(recorder->urls[0], QUrl::fromLocalFile(page.fileName()));
-    delete recorder;
-  });
-
-  std::atomic<bool> opens{false};
-  system.SetDocumentOpener([&](const QUrl&) { return opens.load(); });
+  QFile opened(marker);
+  ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
+  EXPECT_EQ(QString::fromUtf8(opened.readAll()).trimmed(), page.fileName());
   EXPECT_EQ(system.OpenDocument(U16(folder.filePath(QStringLiteral("HTML/index.html"))), u""),
-            SE_ERR_PNF);
-  EXPECT_EQ(system.OpenDocument(U16(folder.filePath(QStringLiteral("missing.html"))), u""),
-            SE_ERR_FNF);
-  EXPECT_EQ(system.OpenDocument(pagePath, u""), SE_ERR_NOASSOC);
-  opens = true;
-  EXPECT_GT(system.OpenDocument(pagePath, u""), 32);
+            OPEN_PATH_NOT_FOUND);
+
+  system.SetDocumentOpener(opener("refuses", QStringLiteral("exit 3")));
+  EXPECT_EQ(system.OpenDocument(pagePath, u""), OPEN_NO_ASSOCIATION);
 }
 
 }  // namespace
 }  // namespace ui::qt::test
-
-#include "qt_system_dialogs_test.moc"

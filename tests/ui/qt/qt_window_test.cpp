@@ -124,7 +124,9 @@ TEST_F(QtWindowTest, DialogsAreFixedFramesInTheirFontWithTheRightWidgets) {
             break;
         }
         EXPECT_TRUE(widget->inherits(expected)) << name << " " << control.id;
-        if (auto* combo = qobject_cast<QComboBox*>(widget)) EXPECT_FALSE(combo->isEditable());
+        if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+          EXPECT_FALSE(combo->isEditable());
+        }
         if (auto* slider = qobject_cast<QSlider*>(widget)) {
           EXPECT_NE(slider->tickPosition(), QSlider::NoTicks);
         }
@@ -137,7 +139,9 @@ TEST_F(QtWindowTest, DialogsAreFixedFramesInTheirFontWithTheRightWidgets) {
       }
       // The banner sits in its picture control at its own size.
       for (QLabel* label : frame->findChildren<QLabel*>()) {
-        if (!label->pixmap().isNull()) EXPECT_EQ(label->pixmap().size(), QSize(200, 56)) << name;
+        if (!label->pixmap().isNull()) {
+          EXPECT_EQ(label->pixmap().size(), QSize(200, 56)) << name;
+        }
       }
     });
   }
