@@ -102,8 +102,6 @@ class DeviceScan {
   int error_ = 0;
 };
 
-// A device while it stays on the bus: every enumeration gets a new address.
-using BusKey = std::pair<uint8_t, uint8_t>;
 BusKey KeyOf(const FoundDevice& found) {
   return {found.Bus, found.Address};
 }
@@ -381,35 +379,15 @@ void UsbHostPort::Rescan() {
       present.emplace(KeyOf(plug.Found), HostDevicePath(plug.Found));
     }
   }
-  std::vector<DeviceNotice> notices;
-  for (const auto& [key, path] : known_) {
-    if (present.count(key)) continue;
-    {
-      // The open handles of the device first, as the system tells a handle's owner
-      // before the interface's.
-      std::lock_guard lock(handlesLock_);
-      for (const auto& [handle, open] : handles_) {
-        if (KeyOf(open->Found) != key) continue;
-        open->Gone.store(true);
-        DeviceNotice notice;
-        notice.Event = DBT_DEVICEREMOVECOMPLETE;
-        notice.Handle = handle;
-        notices.push_back(notice);
-      }
-    }
-    DeviceNotice removal;
-    removal.Event = DBT_DEVICEREMOVECOMPLETE;
-    removal.IsInterface = true;
-    removal.Path = path;
-    notices.push_back(removal);
+  std::multimap<BusKey, DriverHandle> open;
+  {
+    std::lock_guard lock(handlesLock_);
+    for (const auto& [handle, device] : handles_) open.emplace(KeyOf(device->Found), handle);
   }
-  for (const auto& [key, path] : present) {
-    if (known_.count(key)) continue;
-    DeviceNotice arrival;
-    arrival.Event = DBT_DEVICEARRIVAL;
-    arrival.IsInterface = true;
-    arrival.Path = path;
-    notices.push_back(arrival);
+  const std::vector<DeviceNotice> notices = NoticesForChange(known_, present, open);
+  for (const DeviceNotice& notice : notices) {
+    if (notice.IsInterface) continue;
+    if (std::shared_ptr<OpenDevice> device = Lookup(notice.Handle)) device->Gone.store(true);
   }
   known_ = std::move(present);
   notices_.Deliver(notices);
