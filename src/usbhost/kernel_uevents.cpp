@@ -20,7 +20,9 @@ bool IsUsbDeviceUevent(const char* message, size_t length) {
   const size_t at = all.find('@');
   if (at == std::string_view::npos) return false;
   const std::string_view action = all.substr(0, at);
-  if (action != "add" && action != "remove") return false;
+  // A device is announced ("add") before the kernel configures it, and "bind" follows
+  // once it has.
+  if (action != "add" && action != "bind" && action != "remove") return false;
   bool usb = false;
   bool device = false;
   for (size_t start = all.find('\0'); start != std::string_view::npos && start < all.size();) {

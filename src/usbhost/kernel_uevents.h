@@ -5,7 +5,8 @@
 #include <cstddef>
 
 // Whether a kernel uevent message ("ACTION@DEVPATH", then NUL-separated KEY=VALUE
-// items) tells of a USB device, not one of its interfaces, being added or removed.
+// items) tells of a USB device, not one of its interfaces, being added, configured
+// (bound to the kernel's generic driver) or removed.
 bool IsUsbDeviceUevent(const char* message, size_t length);
 
 class KernelUsbEvents {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -115,6 +116,13 @@ FoundDevice DescribeDevice(libusb_device* device, const libusb_device_descriptor
   if (depth > 0) found.Ports.assign(ports, ports + depth);
   found.Id = {descriptor.idVendor, descriptor.idProduct};
   return found;
+}
+
+bool HasConfiguration(libusb_device* device) {
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS) return false;
+  libusb_free_config_descriptor(config);
+  return true;
 }
 
 // The USB revision of the root hub above the device: what the bus offers.
@@ -231,7 +239,6 @@ class UsbHostPort : public DriverPort {
     libusb_device* Device = nullptr;  // valid while the list it came from lives
   };
   std::vector<Plug> FindPlugs(const DeviceList& list);
-
   std::string SerialOf(libusb_device* device, const libusb_device_descriptor& descriptor,
                        const FoundDevice& found);
   std::shared_ptr<OpenDevice> Lookup(DriverHandle handle);
@@ -427,6 +434,9 @@ std::vector<UsbHostPort::Plug> UsbHostPort::FindPlugs(const DeviceList& list) {
     libusb_device_descriptor descriptor;
     if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS) continue;
     if (!IsPlugId(descriptor.idVendor, descriptor.idProduct)) continue;
+    // The kernel announces a device before it has set its configuration; until it
+    // has (its "bind" event), the device cannot be claimed and is not there yet.
+    if (ownWatch_ && !HasConfiguration(device)) continue;
     FoundDevice one = DescribeDevice(device, descriptor);
     one.Serial = SerialOf(device, descriptor, one);
     found.push_back(std::move(one));

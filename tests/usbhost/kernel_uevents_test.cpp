@@ -25,10 +25,11 @@ TEST(KernelUevents, OnlyUsbDevicesComingOrGoingCount) {
   } cases[] = {
       {Message({"add@/devices/platform/dummy_hcd.0/usb2/2-1", "ACTION=add", usb, device}), true},
       {Message({"remove@/devices/pci0000:00/usb1/1-2", "ACTION=remove", device, usb}), true},
-      // An interface of the device, a change, another subsystem, a bind: not a device.
+      {Message({"bind@/devices/usb2/2-1", usb, device, "DRIVER=usb"}), true},
+      // An interface of the device, a change, an unbind, another subsystem: no.
       {Message({"add@/devices/usb2/2-1/2-1:1.0", usb, "DEVTYPE=usb_interface"}), false},
       {Message({"change@/devices/usb2/2-1", usb, device}), false},
-      {Message({"bind@/devices/usb2/2-1", usb, device}), false},
+      {Message({"unbind@/devices/usb2/2-1", usb, device}), false},
       {Message({"add@/devices/virtual/block/loop0", "SUBSYSTEM=block", device}), false},
       // Values must match whole, and the header alone is no item.
       {Message({"add@/devices/usb2/2-1", "SUBSYSTEM=usbmisc", device}), false},
