@@ -1,14 +1,17 @@
 #include "usbhost/usbhost_port.h"
 
+#include <fcntl.h>
 #include <libusb.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <shared_mutex>
 #include <thread>
@@ -27,6 +30,7 @@
 #include "usbhost/host_status.h"
 #include "usbhost/host_transfer.h"
 #include "usbhost/in_flight.h"
+#include "usbhost/kernel_uevents.h"
 
 namespace {
 
@@ -35,6 +39,10 @@ constexpr const char* kUdevControl = "/run/udev/control";
 constexpr DriverHandle kFirstHandle = 0x100;
 constexpr uint8_t kInterface = 0;
 constexpr unsigned int kQueryTimeoutMs = 1000;
+// Without udev the port watches the kernel's events itself, between libusb's.
+constexpr long kOwnWatchPassUs = 100000;
+// Passes between two scans where not even the kernel's events can be heard.
+constexpr int kPassesPerBlindScan = 10;
 
 // libusb's device list, released with its references when done.
 class DeviceList {
@@ -64,6 +72,41 @@ class DeviceList {
   int error_ = 0;
 };
 
+// The devices present now: the port's own libusb list where udev keeps it current,
+// else a fresh enumeration in a context of its own, on which nothing is ever opened.
+class DeviceScan {
+ public:
+  DeviceScan(libusb_context* shared, bool fresh) {
+    if (fresh) {
+      if (const int result = libusb_init(&own_); result != LIBUSB_SUCCESS) {
+        own_ = nullptr;
+        error_ = result;
+        return;
+      }
+    }
+    list_.emplace(own_ ? own_ : shared);
+    error_ = list_->Error();
+  }
+  ~DeviceScan() {
+    list_.reset();
+    if (own_) libusb_exit(own_);
+  }
+  DeviceScan(const DeviceScan&) = delete;
+  DeviceScan& operator=(const DeviceScan&) = delete;
+
+  int Error() const { return error_; }
+  const DeviceList& List() const { return *list_; }  // only when Error() is 0
+
+ private:
+  libusb_context* own_ = nullptr;
+  std::optional<DeviceList> list_;
+  int error_ = 0;
+};
+
+BusKey KeyOf(const FoundDevice& found) {
+  return {found.Bus, found.Address};
+}
+
 FoundDevice DescribeDevice(libusb_device* device, const libusb_device_descriptor& descriptor) {
   FoundDevice found;
   found.Bus = libusb_get_bus_number(device);
@@ -73,6 +116,13 @@ FoundDevice DescribeDevice(libusb_device* device, const libusb_device_descriptor
   if (depth > 0) found.Ports.assign(ports, ports + depth);
   found.Id = {descriptor.idVendor, descriptor.idProduct};
   return found;
+}
+
+bool HasConfiguration(libusb_device* device) {
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS) return false;
+  libusb_free_config_descriptor(config);
+  return true;
 }
 
 // The USB revision of the root hub above the device: what the bus offers.
@@ -100,7 +150,7 @@ class PortInterfaceSet : public DeviceInterfaceSet {
 // One open driver handle.
 struct OpenDevice {
   libusb_device_handle* Handle = nullptr;
-  libusb_device* Device = nullptr;  // the handle holds its reference
+  int Fd = -1;  // the device node, when the port opened it itself
   FoundDevice Found;
   // Held shared by every request while it uses Handle, exclusively by Close: a
   // request racing the close of its own handle is refused, never sent on a closed one.
@@ -110,6 +160,7 @@ struct OpenDevice {
   bool Claimed = false;  // under ClaimLock
   std::atomic<bool> Gone{false};
   uint8_t AltSetting = 0;
+  uint32_t Speed = 0;  // as the connection-speed request answers
   uint32_t BusRevision = 0;
   std::vector<HostEndpoint> Endpoints;
   InFlightTransfers InFlight;
@@ -196,7 +247,10 @@ class UsbHostPort : public DriverPort {
   void CancelOnDevice(const OpenDevice& device, int endpoint);
   bool IsEventThread() const { return std::this_thread::get_id() == eventThread_.load(); }
   InFlightTransfers::PumpFunction PumpIfEventThread();
-  void ReadInterface(OpenDevice& device);
+  void ReadInterface(OpenDevice& device, libusb_device* listed);
+  // libusb's handle on the listed device; the device node is opened here and handed
+  // to libusb where libusb's own list is not kept current.
+  int OpenHandle(libusb_device* listed, OpenDevice& device);
   void TellAccessDenied(const FoundDevice& found);
 
   // Releases use before it waits for a request without a record.
@@ -210,7 +264,8 @@ class UsbHostPort : public DriverPort {
   static int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device* device,
                                    libusb_hotplug_event event, void* self);
   void RunEvents();
-  void ServeHotplug();
+  // Compares the plugs present with those last seen and tells of each that left or came.
+  void Rescan();
 
   libusb_context* const context_;
   std::thread events_;
@@ -218,22 +273,25 @@ class UsbHostPort : public DriverPort {
   std::atomic<bool> stopping_{false};
   bool hotplug_ = false;
   libusb_hotplug_callback_handle hotplugHandle_ = 0;
+  // No udev daemon: libusb's list never changes, so the port enumerates afresh and
+  // learns of changes from the kernel's events.
+  bool ownWatch_ = false;
+  std::unique_ptr<KernelUsbEvents> uevents_;
+  std::atomic<bool> rescan_{false};
 
   std::mutex handlesLock_;
   std::map<DriverHandle, std::shared_ptr<OpenDevice>> handles_;
   DriverHandle nextHandle_ = kFirstHandle;  // never reused: a stale value stays invalid
 
+  // Plugs present as far as the notices go, with their paths, so that a removal can
+  // name the path of a device that can no longer be asked. Event thread only.
+  std::map<BusKey, std::string> known_;
+
   std::mutex devicesLock_;
-  // Plugs present as far as the notices go, by libusb device (one reference each), so
-  // that a removal can name the path of a device that can no longer be asked.
-  std::map<libusb_device*, std::string> known_;
   // Serial numbers read so far, by location and address (a new enumeration gets a new
   // address).
   std::map<std::string, std::string> serials_;
   std::set<std::pair<uint16_t, uint16_t>> accessTold_;
-
-  std::mutex hotplugLock_;
-  std::vector<std::pair<libusb_device*, libusb_hotplug_event>> hotplugQueue_;
 
   HostNotices notices_;
 };
@@ -251,13 +309,14 @@ UsbHostPort::~UsbHostPort() {
   stopping_.store(true);
   libusb_interrupt_event_handler(context_);
   if (events_.joinable()) events_.join();
-  for (const auto& [device, event] : hotplugQueue_) libusb_unref_device(device);
-  for (const auto& [device, path] : known_) libusb_unref_device(device);
   libusb_exit(context_);
 }
 
 void UsbHostPort::Start() {
-  if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
+  // libusb built on udev hears of devices only from the udev daemon; without one its
+  // device list stays as it was at start, and a plug that re-enumerates would be lost.
+  ownWatch_ = !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) || access(kUdevControl, F_OK) != 0;
+  if (!ownWatch_) {
     const int result = libusb_hotplug_register_callback(
         context_,
         static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
@@ -265,26 +324,15 @@ void UsbHostPort::Start() {
         static_cast<libusb_hotplug_flag>(0), LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
         LIBUSB_HOTPLUG_MATCH_ANY, &UsbHostPort::OnHotplug, this, &hotplugHandle_);
     hotplug_ = result == LIBUSB_SUCCESS;
+    ownWatch_ = !hotplug_;
   }
-  if (!hotplug_) {
-    std::fprintf(stderr,
-                 "libusb cannot report USB devices arriving or leaving here: plugs that come "
-                 "or go are only seen at the next scan\n");
-  } else if (access(kUdevControl, F_OK) != 0) {
-    // libusb built on udev hears of devices only from the udev daemon: without one
-    // its device list stays as it was at start, and a plug that re-enumerates is lost.
-    std::fprintf(stderr,
-                 "no udev daemon is running: USB devices that arrive or leave (a plug that "
-                 "re-enumerates) will not be seen; start systemd-udevd\n");
-  }
+  if (ownWatch_) uevents_ = std::make_unique<KernelUsbEvents>();
   // The plugs already present, so that their removal can be named.
   {
-    DeviceList list(context_);
-    std::vector<Plug> plugs = FindPlugs(list);
-    std::lock_guard lock(devicesLock_);
-    for (const Plug& plug : plugs) {
-      if (known_.emplace(plug.Device, HostDevicePath(plug.Found)).second) {
-        libusb_ref_device(plug.Device);
+    DeviceScan scan(context_, ownWatch_);
+    if (scan.Error() == LIBUSB_SUCCESS) {
+      for (const Plug& plug : FindPlugs(scan.List())) {
+        known_.emplace(KeyOf(plug.Found), HostDevicePath(plug.Found));
       }
     }
   }
@@ -293,10 +341,19 @@ void UsbHostPort::Start() {
 
 void UsbHostPort::RunEvents() {
   eventThread_.store(std::this_thread::get_id());
+  int blindPasses = 0;
   while (!stopping_.load()) {
-    timeval wait{1, 0};
+    timeval wait{ownWatch_ ? 0 : 1, ownWatch_ ? kOwnWatchPassUs : 0};
     libusb_handle_events_timeout_completed(context_, &wait, nullptr);
-    ServeHotplug();
+    if (ownWatch_) {
+      if (uevents_->Listening()) {
+        if (uevents_->Drain()) rescan_.store(true);
+      } else if (++blindPasses >= kPassesPerBlindScan) {
+        blindPasses = 0;
+        rescan_.store(true);
+      }
+    }
+    if (rescan_.exchange(false)) Rescan();
   }
 }
 
@@ -309,75 +366,37 @@ InFlightTransfers::PumpFunction UsbHostPort::PumpIfEventThread() {
   };
 }
 
-int LIBUSB_CALL UsbHostPort::OnHotplug(libusb_context*, libusb_device* device,
-                                       libusb_hotplug_event event, void* self) {
+int LIBUSB_CALL UsbHostPort::OnHotplug(libusb_context*, libusb_device*, libusb_hotplug_event,
+                                       void* self) {
   // Only noted here: libusb's event handling is no place for I/O or for recipients.
-  auto* port = static_cast<UsbHostPort*>(self);
-  libusb_ref_device(device);
-  std::lock_guard lock(port->hotplugLock_);
-  port->hotplugQueue_.emplace_back(device, event);
+  // libusb's list already holds the change when the event comes.
+  static_cast<UsbHostPort*>(self)->rescan_.store(true);
   return 0;
 }
 
-void UsbHostPort::ServeHotplug() {
-  std::vector<std::pair<libusb_device*, libusb_hotplug_event>> events;
+void UsbHostPort::Rescan() {
+  std::map<BusKey, std::string> present;
   {
-    std::lock_guard lock(hotplugLock_);
-    events.swap(hotplugQueue_);
-  }
-  if (events.empty()) return;
-  std::vector<DeviceNotice> notices;
-  for (const auto& [device, event] : events) {
-    if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) {
-      libusb_device_descriptor descriptor;
-      if (libusb_get_device_descriptor(device, &descriptor) == LIBUSB_SUCCESS &&
-          IsPlugId(descriptor.idVendor, descriptor.idProduct)) {
-        FoundDevice found = DescribeDevice(device, descriptor);
-        found.Serial = SerialOf(device, descriptor, found);
-        DeviceNotice arrival;
-        arrival.Event = DBT_DEVICEARRIVAL;
-        arrival.IsInterface = true;
-        arrival.Path = HostDevicePath(found);
-        std::lock_guard lock(devicesLock_);
-        if (known_.emplace(device, arrival.Path).second) {
-          libusb_ref_device(device);
-          notices.push_back(arrival);
-        }
-      }
-    } else {
-      std::string path;
-      {
-        std::lock_guard lock(devicesLock_);
-        auto it = known_.find(device);
-        if (it != known_.end()) {
-          path = it->second;
-          known_.erase(it);
-          libusb_unref_device(device);
-        }
-      }
-      {
-        // The open handles of the device first, as the system tells a handle's owner
-        // before the interface's.
-        std::lock_guard lock(handlesLock_);
-        for (const auto& [handle, open] : handles_) {
-          if (open->Device != device) continue;
-          open->Gone.store(true);
-          DeviceNotice notice;
-          notice.Event = DBT_DEVICEREMOVECOMPLETE;
-          notice.Handle = handle;
-          notices.push_back(notice);
-        }
-      }
-      if (!path.empty()) {
-        DeviceNotice removal;
-        removal.Event = DBT_DEVICEREMOVECOMPLETE;
-        removal.IsInterface = true;
-        removal.Path = path;
-        notices.push_back(removal);
-      }
+    DeviceScan scan(context_, ownWatch_);
+    if (scan.Error() != LIBUSB_SUCCESS) {
+      rescan_.store(true);  // at the next pass
+      return;
     }
-    libusb_unref_device(device);
+    for (const Plug& plug : FindPlugs(scan.List())) {
+      present.emplace(KeyOf(plug.Found), HostDevicePath(plug.Found));
+    }
   }
+  std::multimap<BusKey, DriverHandle> open;
+  {
+    std::lock_guard lock(handlesLock_);
+    for (const auto& [handle, device] : handles_) open.emplace(KeyOf(device->Found), handle);
+  }
+  const std::vector<DeviceNotice> notices = NoticesForChange(known_, present, open);
+  for (const DeviceNotice& notice : notices) {
+    if (notice.IsInterface) continue;
+    if (std::shared_ptr<OpenDevice> device = Lookup(notice.Handle)) device->Gone.store(true);
+  }
+  known_ = std::move(present);
   notices_.Deliver(notices);
 }
 
@@ -415,6 +434,9 @@ std::vector<UsbHostPort::Plug> UsbHostPort::FindPlugs(const DeviceList& list) {
     libusb_device_descriptor descriptor;
     if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS) continue;
     if (!IsPlugId(descriptor.idVendor, descriptor.idProduct)) continue;
+    // The kernel announces a device before it has set its configuration; until it
+    // has (its "bind" event), the device cannot be claimed and is not there yet.
+    if (ownWatch_ && !HasConfiguration(device)) continue;
     FoundDevice one = DescribeDevice(device, descriptor);
     one.Serial = SerialOf(device, descriptor, one);
     found.push_back(std::move(one));
@@ -437,12 +459,12 @@ std::unique_ptr<DeviceInterfaceSet> UsbHostPort::GetClassDevices(const Guid& int
                                                                  uint32_t* error) {
   std::vector<std::string> paths;
   if (interfaceClass == PLUG_INTERFACE_CLASS) {
-    DeviceList list(context_);
-    if (list.Error() != LIBUSB_SUCCESS) {
-      if (error) *error = SystemErrorOf(list.Error());
+    DeviceScan scan(context_, ownWatch_);
+    if (scan.Error() != LIBUSB_SUCCESS) {
+      if (error) *error = SystemErrorOf(scan.Error());
       return nullptr;
     }
-    for (const Plug& plug : FindPlugs(list)) paths.push_back(HostDevicePath(plug.Found));
+    for (const Plug& plug : FindPlugs(scan.List())) paths.push_back(HostDevicePath(plug.Found));
   }
   if (error) *error = ERROR_SUCCESS;
   return std::make_unique<PortInterfaceSet>(std::move(paths));
@@ -458,7 +480,7 @@ void UsbHostPort::TellAccessDenied(const FoundDevice& found) {
   ShowMessageBox(nullptr, text, ACCESS_DENIED_CAPTION, MB_OK | MB_ICONEXCLAMATION);
 }
 
-void UsbHostPort::ReadInterface(OpenDevice& device) {
+void UsbHostPort::ReadInterface(OpenDevice& device, libusb_device* listed) {
   // The setting the device is using; a device that will not say is taken to be in
   // setting 0, where every configuration starts.
   uint8_t setting = 0;
@@ -468,7 +490,7 @@ void UsbHostPort::ReadInterface(OpenDevice& device) {
     device.AltSetting = setting;
   }
   libusb_config_descriptor* config = nullptr;
-  if (libusb_get_active_config_descriptor(device.Device, &config) != LIBUSB_SUCCESS) return;
+  if (libusb_get_active_config_descriptor(listed, &config) != LIBUSB_SUCCESS) return;
   for (int i = 0; i < config->bNumInterfaces; ++i) {
     const libusb_interface& interface = config->interface[i];
     for (int a = 0; a < interface.num_altsetting; ++a) {
@@ -482,7 +504,7 @@ void UsbHostPort::ReadInterface(OpenDevice& device) {
         host.Address = endpoint.bEndpointAddress;
         host.Type = endpoint.bmAttributes & 3;
         if (host.Type == USB_TRANSFER_ISOCHRONOUS) {
-          const int bytes = libusb_get_max_iso_packet_size(device.Device, host.Address);
+          const int bytes = libusb_get_max_iso_packet_size(listed, host.Address);
           host.IntervalBytes = bytes > 0 ? static_cast<uint32_t>(bytes) : 0;
         }
         device.Endpoints.push_back(host);
@@ -492,15 +514,33 @@ void UsbHostPort::ReadInterface(OpenDevice& device) {
   libusb_free_config_descriptor(config);
 }
 
+int UsbHostPort::OpenHandle(libusb_device* listed, OpenDevice& device) {
+  if (!ownWatch_) return libusb_open(listed, &device.Handle);
+  char node[32];
+  std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", device.Found.Bus,
+                device.Found.Address);
+  device.Fd = open(node, O_RDWR | O_CLOEXEC);
+  if (device.Fd < 0) {
+    if (errno == EACCES || errno == EPERM) return LIBUSB_ERROR_ACCESS;
+    return errno == ENOENT || errno == ENODEV ? LIBUSB_ERROR_NO_DEVICE : LIBUSB_ERROR_IO;
+  }
+  const int result = libusb_wrap_sys_device(context_, device.Fd, &device.Handle);
+  if (result != LIBUSB_SUCCESS) {
+    close(device.Fd);
+    device.Fd = -1;
+  }
+  return result;
+}
+
 DriverHandle UsbHostPort::Open(const std::string& path, uint32_t* error) {
   uint32_t ignored;
   if (!error) error = &ignored;
-  DeviceList list(context_);
-  if (list.Error() != LIBUSB_SUCCESS) {
-    *error = SystemErrorOf(list.Error());
+  DeviceScan scan(context_, ownWatch_);
+  if (scan.Error() != LIBUSB_SUCCESS) {
+    *error = SystemErrorOf(scan.Error());
     return INVALID_DRIVER_HANDLE;
   }
-  std::vector<Plug> plugs = FindPlugs(list);
+  std::vector<Plug> plugs = FindPlugs(scan.List());
   auto plug = std::find_if(plugs.begin(), plugs.end(), [&](const Plug& p) {
     return SameDevicePath(HostDevicePath(p.Found), path);
   });
@@ -510,22 +550,23 @@ DriverHandle UsbHostPort::Open(const std::string& path, uint32_t* error) {
   }
   auto device = std::make_shared<OpenDevice>();
   device->Found = plug->Found;
-  if (const int result = libusb_open(plug->Device, &device->Handle); result != LIBUSB_SUCCESS) {
+  if (const int result = OpenHandle(plug->Device, *device); result != LIBUSB_SUCCESS) {
     if (result == LIBUSB_ERROR_ACCESS) TellAccessDenied(plug->Found);
     *error = SystemErrorOf(result);
     return INVALID_DRIVER_HANDLE;
   }
-  device->Device = libusb_get_device(device->Handle);
-  device->BusRevision = BusRevisionOf(device->Device);
+  device->Speed = DriverSpeedOf(libusb_get_device_speed(plug->Device));
+  device->BusRevision = BusRevisionOf(plug->Device);
   // Where libusb cannot detach a kernel driver itself, the claim below says so.
   libusb_set_auto_detach_kernel_driver(device->Handle, 1);
   const int claim = device->EnsureClaimed();
   if (claim != LIBUSB_SUCCESS && claim != LIBUSB_ERROR_BUSY) {
     libusb_close(device->Handle);
+    if (device->Fd >= 0) close(device->Fd);
     *error = SystemErrorOf(claim);
     return INVALID_DRIVER_HANDLE;
   }
-  ReadInterface(*device);
+  ReadInterface(*device, plug->Device);
   std::lock_guard lock(handlesLock_);
   const DriverHandle handle = nextHandle_;
   nextHandle_ += 4;
@@ -545,7 +586,7 @@ void UsbHostPort::CancelOnDevice(const OpenDevice& device, int endpoint) {
   {
     std::lock_guard lock(handlesLock_);
     for (const auto& [handle, open] : handles_) {
-      if (open->Device == device.Device) handles.push_back(open);
+      if (KeyOf(open->Found) == KeyOf(device.Found)) handles.push_back(open);
     }
   }
   for (const auto& open : handles) {
@@ -580,6 +621,8 @@ bool UsbHostPort::Close(DriverHandle handle, uint32_t* error) {
   }
   libusb_close(device->Handle);
   device->Handle = nullptr;
+  if (device->Fd >= 0) close(device->Fd);
+  device->Fd = -1;
   if (error) *error = ERROR_SUCCESS;
   return true;
 }
@@ -735,7 +778,7 @@ bool UsbHostPort::DeviceRequest(OpenDevice& device, uint32_t code, const void* i
     case IOCTL_GET_BUS_ADDRESS:
       return answer(&device.Found.Address, 1);
     case IOCTL_GET_SPEED:
-      PutLe32(word, DriverSpeedOf(libusb_get_device_speed(device.Device)));
+      PutLe32(word, device.Speed);
       return answer(word, 4);
     case IOCTL_GET_DEVICE_NAME:
     case IOCTL_GET_FRIENDLY_NAME: {

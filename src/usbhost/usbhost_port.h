@@ -7,7 +7,9 @@
 // as libusb control, bulk, interrupt and isochronous transfers, finished with the
 // statuses and packet records the program reads back; abort, endpoint reset, device
 // restart, and the driver's queries; arrival and removal notices from libusb's
-// hotplug events. One thread handles libusb's events and completes every request.
+// hotplug events, or, where no udev daemon feeds those, from the kernel's own uevents
+// with a fresh enumeration each time (device nodes then opened here and handed to
+// libusb). One thread handles libusb's events and completes every request.
 //
 // A device that another process (another copy of the tool) has claimed still opens:
 // endpoint 0 works, which is all the discovery and the plug's requests need; its data

@@ -41,6 +41,30 @@ DeviceNotice HandleNotice(DriverHandle handle) {
   return n;
 }
 
+TEST(HostNotices, AChangeOfPlugsTellsHandlesThenRemovalsThenArrivals) {
+  // Plug A re-enumerated (same bus, new address) under two open handles, B stayed,
+  // C left with none open, D is new.
+  const std::map<BusKey, std::string> before = {{{1, 2}, "A"}, {{1, 3}, "B"}, {{2, 4}, "C"}};
+  const std::map<BusKey, std::string> now = {{{1, 3}, "B"}, {{1, 5}, "A"}, {{2, 6}, "D"}};
+  const std::multimap<BusKey, DriverHandle> handles = {
+      {{1, 2}, 0x100}, {{1, 3}, 0x104}, {{1, 2}, 0x108}};
+  const std::vector<DeviceNotice> notices = NoticesForChange(before, now, handles);
+  const std::vector<DeviceNotice> wanted = {HandleNotice(0x100),
+                                            HandleNotice(0x108),
+                                            Interface(DBT_DEVICEREMOVECOMPLETE, "A"),
+                                            Interface(DBT_DEVICEREMOVECOMPLETE, "C"),
+                                            Interface(DBT_DEVICEARRIVAL, "A"),
+                                            Interface(DBT_DEVICEARRIVAL, "D")};
+  ASSERT_EQ(notices.size(), wanted.size());
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    EXPECT_EQ(notices[i].Event, wanted[i].Event) << i;
+    EXPECT_EQ(notices[i].IsInterface, wanted[i].IsInterface) << i;
+    EXPECT_EQ(notices[i].Path, wanted[i].Path) << i;
+    EXPECT_EQ(notices[i].Handle, wanted[i].Handle) << i;
+  }
+  EXPECT_TRUE(NoticesForChange(now, now, handles).empty());
+}
+
 TEST(HostNotices, EachNoticeReachesItsRegistrationsOnly) {
   HostNotices notices;
   Recorder window, plugA, plugB;
