@@ -499,6 +499,6 @@ uint64_t SimDriverPort::BusStep(uint64_t now) {
     }
     notices_.Post(notices);
   }
-  notices_.Deliver();
+  notices_.DeliverPosted();
   return next;
 }

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "platform/driver_port.h"
+#include "platform/notice_registry.h"
 #include "protocol/request_decoder.h"
 #include "sim/bus_scheduler.h"
-#include "sim/device_notices.h"
 #include "sim/handle_table.h"
 #include "sim/sim_options.h"
 #include "sim/sim_plug.h"
@@ -75,6 +75,6 @@ class alignas(64) SimDriverPort : public DriverPort {
   std::vector<std::unique_ptr<SimPlug>> plugs_;
   HandleTable handles_;
   SimOptions options_;
-  DeviceNotices notices_;
+  NoticeRegistry notices_;
   BusThread bus_;
 };

@@ -19,6 +19,7 @@
 
 #include "platform/event.h"
 #include "platform/message_box.h"
+#include "platform/notice_registry.h"
 #include "platform/text.h"
 #include "platform/win_error.h"
 #include "protocol/device_path.h"
@@ -293,7 +294,7 @@ class UsbHostPort : public DriverPort {
   std::map<std::string, std::string> serials_;
   std::set<std::pair<uint16_t, uint16_t>> accessTold_;
 
-  HostNotices notices_;
+  NoticeRegistry notices_;
 };
 
 UsbHostPort::~UsbHostPort() {
