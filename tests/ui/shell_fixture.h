@@ -40,6 +40,7 @@
 #include "ui/main_window.h"
 #include "ui/program.h"
 #include "ui/results_display.h"
+#include "ui/shell_state.h"
 
 class ShellTest : public ::testing::Test {
  protected:
@@ -55,7 +56,7 @@ class ShellTest : public ::testing::Test {
     std::filesystem::create_directories(folder_);
     setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
     setenv(PlugRegistryPrefixVariable, ("shell" + std::to_string(getpid()) + name).c_str(), 1);
-    ResetAll();
+    ResetShellState();
     serving_ = ended_ = false;
     main_ = nullptr;
     g_self = this;
@@ -72,26 +73,10 @@ class ShellTest : public ::testing::Test {
     }
     SetLogRecordObserver(nullptr);
     wiring_.reset();
-    ResetAll();
+    ResetShellState();
     g_self = nullptr;
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
-  }
-
-  static void ResetAll() {
-    ResetTestStats();
-    ResetRunState();
-    ResetPlugMonitorState();
-    ResetPlugSelection();
-    ResetPlugSpeedCode();
-    ResetTestConfig();
-    ResetConfigDialogState();
-    ResetMainWindowState();
-    ResetMainDialogState();
-    ResetResultsDisplay();
-    ResetDebugTrace();
-    ResetShellCalls();
-    ResetPlugIds();
   }
 
   static std::atomic<int64_t>& Clock() {

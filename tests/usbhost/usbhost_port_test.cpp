@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/notice_recorder.h"
 #include "platform/text.h"
 #include "platform/win_error.h"
 #include "protocol/device_path.h"
@@ -16,30 +17,6 @@
 #include "usbhost/host_notices.h"
 
 namespace {
-
-struct Recorder : DeviceNoticeRecipient {
-  std::vector<DeviceNotice> Seen;
-  std::function<void()> OnNotice;
-  void OnDeviceNotice(const DeviceNotice& notice) override {
-    Seen.push_back(notice);
-    if (OnNotice) OnNotice();
-  }
-};
-
-DeviceNotice Interface(uint32_t event, std::string path) {
-  DeviceNotice n;
-  n.Event = event;
-  n.IsInterface = true;
-  n.Path = std::move(path);
-  return n;
-}
-
-DeviceNotice HandleNotice(DriverHandle handle) {
-  DeviceNotice n;
-  n.Event = DBT_DEVICEREMOVECOMPLETE;
-  n.Handle = handle;
-  return n;
-}
 
 TEST(HostNotices, AChangeOfPlugsTellsHandlesThenRemovalsThenArrivals) {
   // Plug A re-enumerated (same bus, new address) under two open handles, B stayed,
@@ -51,10 +28,10 @@ TEST(HostNotices, AChangeOfPlugsTellsHandlesThenRemovalsThenArrivals) {
   const std::vector<DeviceNotice> notices = NoticesForChange(before, now, handles);
   const std::vector<DeviceNotice> wanted = {HandleNotice(0x100),
                                             HandleNotice(0x108),
-                                            Interface(DBT_DEVICEREMOVECOMPLETE, "A"),
-                                            Interface(DBT_DEVICEREMOVECOMPLETE, "C"),
-                                            Interface(DBT_DEVICEARRIVAL, "A"),
-                                            Interface(DBT_DEVICEARRIVAL, "D")};
+                                            InterfaceNotice(DBT_DEVICEREMOVECOMPLETE, "A"),
+                                            InterfaceNotice(DBT_DEVICEREMOVECOMPLETE, "C"),
+                                            InterfaceNotice(DBT_DEVICEARRIVAL, "A"),
+                                            InterfaceNotice(DBT_DEVICEARRIVAL, "D")};
   ASSERT_EQ(notices.size(), wanted.size());
   for (size_t i = 0; i < wanted.size(); ++i) {
     EXPECT_EQ(notices[i].Event, wanted[i].Event) << i;
@@ -104,7 +81,7 @@ TEST(UsbHostPort, StartsListsRefusesUnknownsAndStops) {
   EXPECT_FALSE(port->IoControl(0x100, IOCTL_GET_SPEED, word, 4, word, 4, nullptr, nullptr, &code));
   EXPECT_EQ(code, ERROR_INVALID_HANDLE);
   EXPECT_FALSE(port->Close(0x100, &code));
-  Recorder window;
+  NoticeRecorder window;
   EXPECT_EQ(port->RegisterHandleNotification(0x100, &window, &code), NO_NOTIFY_HANDLE);
   const NotifyHandle registration =
       port->RegisterClassNotification(PLUG_INTERFACE_CLASS, &window, &code);

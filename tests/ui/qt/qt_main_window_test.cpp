@@ -42,6 +42,7 @@
 #include "ui/main_window.h"
 #include "ui/program.h"
 #include "ui/results_display.h"
+#include "ui/shell_state.h"
 
 namespace ui::qt::test {
 namespace {
@@ -57,7 +58,7 @@ class QtMainWindowTest : public ::testing::Test {
     std::filesystem::create_directories(folder_);
     setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
     setenv(PlugRegistryPrefixVariable, ("qtmain" + std::to_string(getpid()) + name).c_str(), 1);
-    ResetAll();
+    ResetShellState();
     g_self = this;
     SetLogRecordObserver(&Observe);
   }
@@ -69,26 +70,10 @@ class QtMainWindowTest : public ::testing::Test {
     }
     SetLogRecordObserver(nullptr);
     wiring_.reset();
-    ResetAll();
+    ResetShellState();
     g_self = nullptr;
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
-  }
-
-  static void ResetAll() {
-    ResetTestStats();
-    ResetRunState();
-    ResetPlugMonitorState();
-    ResetPlugSelection();
-    ResetPlugSpeedCode();
-    ResetTestConfig();
-    ResetConfigDialogState();
-    ResetMainWindowState();
-    ResetMainDialogState();
-    ResetResultsDisplay();
-    ResetDebugTrace();
-    ResetShellCalls();
-    ResetPlugIds();
   }
 
   // The program on one simulated plug, up to the point where its loop serves and the
