@@ -90,8 +90,9 @@ std::vector<Section> Sections() {
             "error). Any letter case."},
            {"/S", "Show the Serial No. box; its text names log files saved with /L."},
            {"/L",
-            "Save the event log in the program's folder at the end of every test, as "
-            "YYYYMMDD-hhmmss.txt."},
+            "Save the event log at the end of every test, as YYYYMMDD-hhmmss.txt, in the "
+            "program's folder, or where that cannot be written to (an installed program) in "
+            "the documents folder, else the home folder."},
            {"--help", "Print this text and exit."},
            {"--version", "Print the version and exit."},
        },
@@ -188,7 +189,9 @@ std::vector<Section> Sections() {
       {"FILES",
        "",
        {
-           {"<program folder>/YYYYMMDD-hhmmss[-SERIAL].txt", "Logs saved with /L."},
+           {"<program folder>/YYYYMMDD-hhmmss[-SERIAL].txt",
+            "Logs saved with /L (the documents or home folder when the program's folder "
+            "cannot be written to)."},
            {"<documents>/Quorvale/Tarnwick/TarnwickLog.txt", "The debug trace (DEBUGMODE)."},
            {"<program folder>/HTML/index.html", "The user's guide."},
        },
