@@ -9,6 +9,22 @@
 
 #include "platform/event.h"
 
+struct Overlapped;
+
+// Offered by a backend that knows when a request will complete: the waiting thread
+// finishes the request itself at that time, instead of the completer finishing it and
+// then waking the waiter, whose wake-up would be added to every synchronous transfer.
+class OverlappedFinisher {
+ public:
+  // Called by the thread about to wait for record. When the request will be due by
+  // deadlineNs (steady clock), waits for that time on this thread and completes it;
+  // otherwise returns at once and leaves it to the backend.
+  virtual void FinishOnWaiter(Overlapped* record, uint64_t deadlineNs) = 0;
+
+ protected:
+  ~OverlappedFinisher() = default;
+};
+
 struct Overlapped {
   Event* hEvent = nullptr;
   // Completion status as a system error code; ERROR_IO_PENDING until the completer
@@ -18,6 +34,10 @@ struct Overlapped {
   // Raised by the completer just before it signals the event: whoever wakes on the
   // event finds the status following within a few instructions.
   std::atomic<bool> Signalling{false};
+  // Set by the backend while it submits the request, before its call returns; the tag
+  // is the backend's own (where it keeps the request).
+  OverlappedFinisher* Finisher = nullptr;
+  uint32_t FinisherTag = 0;
 };
 
 // Driver-port side: marks the record in flight and clears its event, before the
@@ -33,3 +53,8 @@ void CompleteOverlapped(Overlapped* record, uint32_t error, uint32_t bytes);
 // few instructions it needs. A completed request reports its byte count, and true only
 // when its status is 0 (else false with the status as error).
 bool GetOverlappedResult(Overlapped* record, uint32_t* bytes, bool wait, uint32_t* error);
+
+// Waits up to milliseconds (INFINITE: no limit) for the record's event, letting the
+// backend finish the request on this thread when it offers to. Answers as
+// WaitForSingleObject does.
+uint32_t WaitForOverlapped(Overlapped* record, uint32_t milliseconds);

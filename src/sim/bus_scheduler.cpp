@@ -114,7 +114,8 @@ uint64_t PumpQueues(SimPlug& plug, const SimOptions& options, uint64_t now) {
           moved = true;
         }
         if (head.DueNs > now) {
-          next = next == 0 ? head.DueNs : std::min(next, head.DueNs);
+          // One that its waiter completes itself is not the bus thread's to wait for.
+          if (!head.Awaited) next = next == 0 ? head.DueNs : std::min(next, head.DueNs);
           break;
         }
         FinishTransfer(head, head.Outcome);
@@ -169,9 +170,7 @@ void BusThread::Wake() {
 
 void BusThread::Run() {
   id_.store(std::this_thread::get_id());
-  // Completions are due at exact times: without this the kernel may let each timed
-  // wait run tens of microseconds late.
-  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  SetFineTimerSlack();
   while (!stopping_.load()) {
     const uint64_t next = step_(NowNs());
     std::unique_lock lock(lock_);
@@ -179,19 +178,44 @@ void BusThread::Run() {
       woken_ = false;
       continue;
     }
+    bool slept = false;
     if (next == 0) {
       wake_.wait(lock, [this] { return woken_ || stopping_.load(); });
     } else if (next > NowNs() + kSpinNs) {
       // Sleep to just short of the deadline; the rest is spun below.
       const std::chrono::steady_clock::time_point until{std::chrono::nanoseconds(next - kSpinNs)};
       wake_.wait_until(lock, until, [this] { return woken_ || stopping_.load(); });
+      slept = true;
     }
     if (woken_ || stopping_.load()) {
       woken_ = false;
       continue;
     }
+    // While it slept, the transfer it woke for may have been taken over by its waiter
+    // (or ended otherwise): look again before spinning for it.
+    if (slept) continue;
     lock.unlock();
-    while (NowNs() < next && !stopping_.load()) {
-    }
+    SpinUntilNs(next, &stopping_);
   }
+}
+
+void SetFineTimerSlack() {
+  thread_local bool set = false;
+  if (set) return;
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  set = true;
+}
+
+void SpinUntilNs(uint64_t due, const std::atomic<bool>* stop) {
+  while (NowNs() < due && (stop == nullptr || !stop->load())) {
+  }
+}
+
+void SleepUntilNs(uint64_t due) {
+  SetFineTimerSlack();
+  if (due > NowNs() + BusThread::kSpinNs) {
+    std::this_thread::sleep_until(
+        std::chrono::steady_clock::time_point{std::chrono::nanoseconds(due - BusThread::kSpinNs)});
+  }
+  SpinUntilNs(due, nullptr);
 }

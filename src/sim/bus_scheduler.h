@@ -55,6 +55,14 @@ uint64_t PumpQueues(SimPlug& plug, const SimOptions& options, uint64_t now);
 void FailTransfers(SimPlug& plug, const TransferOutcome& outcome, uint8_t address,
                    bool allEndpoints, DriverHandle handle = INVALID_DRIVER_HANDLE);
 
+// Completions are due at exact times: without this the kernel may let each timed wait
+// of the calling thread run tens of microseconds late. Once per thread.
+void SetFineTimerSlack();
+// Returns at due (NowNs): sleeps to just short of it and spins the rest.
+void SleepUntilNs(uint64_t due);
+// Spins until due, or until *stop is raised.
+void SpinUntilNs(uint64_t due, const std::atomic<bool>* stop);
+
 // The thread that serves what waits for time. step(now) does the work and returns the
 // next time it wants to run, or 0 for "when woken".
 class BusThread {
@@ -69,11 +77,11 @@ class BusThread {
   void Wake();
   bool IsCurrentThread() const { return std::this_thread::get_id() == id_.load(); }
 
- private:
   // Waits this close to a deadline spin instead of sleeping: a wake-up from sleep comes
   // a few microseconds late, which a transfer of a few hundred would show.
   static constexpr uint64_t kSpinNs = 20'000;
 
+ private:
   void Run();
 
   std::function<uint64_t(uint64_t)> step_;

@@ -184,8 +184,8 @@ bool SimDriverPort::IoControl(DriverHandle handle, uint32_t code, const void* in
   }
   SimPlug& plug = *plugs_[plugIndex];
   if (IsTransferRequest(code)) {
-    return Transfer(plug, generation, handle, code, in, inLength, out, outLength, bytesReturned,
-                    record, error);
+    return Transfer(plugIndex, plug, generation, handle, code, in, inLength, out, outLength,
+                    bytesReturned, record, error);
   }
   std::unique_lock lock(plug.Lock);
   if (!plug.Present || plug.Generation != generation) {
@@ -317,9 +317,10 @@ bool SimDriverPort::Ep0Transfer(SimPlug& plug, const TransferRequest& request,
   return false;
 }
 
-bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle handle, uint32_t code,
-                             const void* in, uint32_t inLength, void* out, uint32_t outLength,
-                             uint32_t* bytesReturned, Overlapped* record, uint32_t* error) {
+bool SimDriverPort::Transfer(uint32_t plugIndex, SimPlug& plug, uint32_t generation,
+                             DriverHandle handle, uint32_t code, const void* in, uint32_t inLength,
+                             void* out, uint32_t outLength, uint32_t* bytesReturned,
+                             Overlapped* record, uint32_t* error) {
   PendingTransfer p;
   if (const uint32_t refused = DecodeTransferRequest(code, in, inLength, out, outLength, &p);
       refused != ERROR_SUCCESS) {
@@ -388,6 +389,10 @@ bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle ha
     BeginOverlapped(&ownRecord);
     p.Record = &ownRecord;
   }
+  if (record && !unlimited_) {
+    record->Finisher = this;
+    record->FinisherTag = plugIndex << 8 | static_cast<uint32_t>(EndpointSlot(p.EndpointAddress));
+  }
   const uint64_t now = NowNs();
   p.SubmitNs = now;
   QueueTransfer(plug, p);
@@ -404,6 +409,33 @@ bool SimDriverPort::Transfer(SimPlug& plug, uint32_t generation, DriverHandle ha
   const bool ok = GetOverlappedResult(&ownRecord, &bytes, false, error);
   *bytesReturned = bytes;
   return ok;
+}
+
+void SimDriverPort::FinishOnWaiter(Overlapped* record, uint64_t deadlineNs) {
+  const uint32_t plugIndex = record->FinisherTag >> 8;
+  if (plugIndex >= plugs_.size()) return;
+  SimPlug& plug = *plugs_[plugIndex];
+  EndpointQueue& queue = plug.Queues[record->FinisherTag & 0xFF];
+  uint64_t due;
+  {
+    std::lock_guard lock(plug.Lock);
+    if (queue.Items.empty() || queue.Items.front().Record != record) return;
+    PendingTransfer& head = queue.Items.front();
+    // Only one whose data has moved has a completion time.
+    if (!head.Scheduled || !head.Ended) return;
+    if (head.DueNs > deadlineNs || head.DueNs > NowNs() + kLongestWaiterFinishNs) return;
+    head.Awaited = true;
+    due = head.DueNs;
+  }
+  SleepUntilNs(due);
+  uint64_t next = 0;
+  {
+    std::lock_guard lock(plug.Lock);
+    // Ended meanwhile by an abort, a close or a removal, it is no longer queued.
+    if (plug.Busy) next = PumpQueues(plug, options_, NowNs());
+  }
+  // What queued behind it now waits for the bus thread.
+  if (next != 0) bus_.Wake();
 }
 
 NotifyHandle SimDriverPort::RegisterClassNotification(const Guid& interfaceClass,

@@ -19,7 +19,7 @@
 #include "sim/sim_options.h"
 #include "sim/sim_plug.h"
 
-class alignas(64) SimDriverPort : public DriverPort {
+class alignas(64) SimDriverPort : public DriverPort, public OverlappedFinisher {
  public:
   explicit SimDriverPort(const SimOptions& options);
   ~SimDriverPort() override;
@@ -41,6 +41,11 @@ class alignas(64) SimDriverPort : public DriverPort {
   NotifyHandle RegisterHandleNotification(DriverHandle handle, DeviceNoticeRecipient* recipient,
                                           uint32_t* error) override;
   bool UnregisterNotification(NotifyHandle registration, uint32_t* error) override;
+  // A timed transfer that is next on its endpoint and due within a short while is
+  // completed by its waiter; longer waits stay with the bus thread, so that an abort
+  // or a removal reaches a waiter no later than that.
+  void FinishOnWaiter(Overlapped* record, uint64_t deadlineNs) override;
+  static constexpr uint64_t kLongestWaiterFinishNs = 2'000'000;
 
   // For tests and the tool's own diagnostics.
   uint32_t PlugCount() const;
@@ -58,8 +63,8 @@ class alignas(64) SimDriverPort : public DriverPort {
   bool DeviceRequest(SimPlug& plug, uint32_t code, const void* in, uint32_t inLength, void* out,
                      uint32_t outLength, uint32_t* bytesReturned, Overlapped* record,
                      uint32_t* error);
-  bool Transfer(SimPlug& plug, uint32_t generation, DriverHandle handle, uint32_t code,
-                const void* in, uint32_t inLength, void* out, uint32_t outLength,
+  bool Transfer(uint32_t plugIndex, SimPlug& plug, uint32_t generation, DriverHandle handle,
+                uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
                 uint32_t* bytesReturned, Overlapped* record, uint32_t* error);
   bool Ep0Transfer(SimPlug& plug, const TransferRequest& request, uint32_t* bytesReturned,
                    Overlapped* record, uint32_t* error);

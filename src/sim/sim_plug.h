@@ -45,7 +45,8 @@ struct PendingTransfer : TransferRequest {
   uint64_t SubmitNs = 0;
   uint64_t DueNs = 0;
   bool Scheduled = false;
-  bool Ended = false;  // its data has moved; it completes with Outcome once due
+  bool Ended = false;    // its data has moved; it completes with Outcome once due
+  bool Awaited = false;  // the thread waiting for it completes it: the bus thread need not
   TransferOutcome Outcome;
   Fault Injected = Fault::None;
   bool Lost = false;  // a failing IN transfer has lost the data it would have carried

@@ -315,7 +315,7 @@ bool UsbEndpoint::CompleteTransfer(uint8_t* buffer, int32_t& length, Overlapped*
   return gotResult && usbd == 0 && nt == 0;
 }
 
-bool UsbEndpoint::WaitForSync(Event* event, const RequestContext* context) {
+bool UsbEndpoint::WaitForSync(Overlapped* record, const RequestContext* context) {
   // Without a request there is nothing to wait for; waiting on the stale error of an
   // earlier submission could wait for ever.
   if (context == nullptr) return false;
@@ -323,7 +323,8 @@ bool UsbEndpoint::WaitForSync(Event* event, const RequestContext* context) {
   LastWinError.store(error, std::memory_order_relaxed);
   if (error == ERROR_SUCCESS) return true;
   if (error != ERROR_IO_PENDING) return false;
-  uint32_t wait = WaitForSingleObject(event, TimeoutMs.load(std::memory_order_relaxed));
+  Event* event = record->hEvent;
+  uint32_t wait = WaitForOverlapped(record, TimeoutMs.load(std::memory_order_relaxed));
   if (wait == WAIT_OBJECT_0) return true;
   if (wait != WAIT_TIMEOUT) return false;
   AbortTransfers();
@@ -338,7 +339,7 @@ bool UsbEndpoint::TransferSync(uint8_t* buffer, int32_t& length, IsoPacketResult
   Overlapped record;
   record.hEvent = &event;
   RequestContext* context = SubmitTransfer(buffer, length, &record);
-  const bool waited = WaitForSync(&event, context);
+  const bool waited = WaitForSync(&record, context);
   const bool done = CompleteTransfer(buffer, length, &record, context, packets);
   return waited && done;
 }

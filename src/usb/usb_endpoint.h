@@ -5,8 +5,8 @@
 // in a row with a time-out and an abort.
 #pragma once
 #include <atomic>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -126,7 +126,7 @@ class UsbEndpoint {
   RequestContext* SubmitByMode(uint8_t* buffer, int32_t length, Overlapped* record);
 
  private:
-  bool WaitForSync(Event* event, const RequestContext* context);
+  bool WaitForSync(Overlapped* record, const RequestContext* context);
 };
 
 class UsbControlEndpoint : public UsbEndpoint {

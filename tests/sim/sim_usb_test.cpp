@@ -318,6 +318,35 @@ TEST(SimUsb, AtAFiniteRateTransfersWaitForBusTime) {
   EXPECT_EQ(back, data);
 }
 
+TEST(SimUsb, TransfersFinishedByTheirWaiterKeepTheBusSchedule) {
+  Plug plug("rate=400");
+  UsbEndpoint* out = plug.device.BulkOutEndpoint;
+  UsbEndpoint* in = plug.device.BulkInEndpoint;
+  ASSERT_NE(out, nullptr);
+  ASSERT_NE(in, nullptr);
+  constexpr int32_t kSize = 4096;
+  const uint64_t cost = 20'000 + kSize * 1'000'000'000ull / (400ull * 1048576);
+  std::vector<uint8_t> data(2 * kSize, 0x5A), back(2 * kSize);
+  // Two writes queued together: the first waited for by a waiter that finishes it, the
+  // second left to the bus thread.
+  PendingIo first, second;
+  const uint64_t start = NowNs();
+  auto* firstContext = out->SubmitTransfer(data.data(), kSize, &first.record);
+  auto* secondContext = out->SubmitTransfer(data.data() + kSize, kSize, &second.record);
+  ASSERT_EQ(WaitForOverlapped(&first.record, 5000), WAIT_OBJECT_0);
+  EXPECT_GE(NowNs() - start, cost);
+  ASSERT_EQ(WaitForSingleObject(&second.event, 5000), WAIT_OBJECT_0);
+  EXPECT_GE(NowNs() - start, 2 * cost);
+  int32_t length = kSize;
+  EXPECT_TRUE(out->CompleteTransfer(data.data(), length, &first.record, firstContext));
+  EXPECT_TRUE(out->CompleteTransfer(data.data(), length = kSize, &second.record, secondContext));
+
+  const uint64_t readStart = NowNs();
+  ASSERT_TRUE(in->TransferSync(back.data(), length = 2 * kSize));
+  EXPECT_GE(NowNs() - readStart, 20'000 + 2 * (cost - 20'000));
+  EXPECT_EQ(back, data);
+}
+
 TEST(SimUsb, AbortCompletesEveryPendingRequest) {
   Plug plug("reenum-ms=10");
   Reconfigure(plug, kBulkReadSuper);
