@@ -5,7 +5,7 @@
 #include <span>
 #include <string_view>
 
-#include "ui/types.h"
+#include "window/types.h"
 
 namespace res {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/types.h"
+#include "window/types.h"
 
 namespace res {
 

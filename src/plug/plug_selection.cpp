@@ -15,8 +15,8 @@
 #include "protocol/device_path.h"
 #include "protocol/plug_ids.h"
 #include "res/control_ids.h"
-#include "ui/window.h"
 #include "usb/usb_device.h"
+#include "window/window.h"
 
 namespace {
 constexpr char16_t kNoSerial[] = u"No Serial";

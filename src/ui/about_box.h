@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/window.h"
+#include "window/window.h"
 
 // The version line of the About box: product, version, build in parentheses, platform.
 std::u16string AboutVersionText();

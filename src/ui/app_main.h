@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/window.h"
+#include "window/window.h"
 
 struct ShellOptions {
   // The command line after the program name: "DEBUGMODE" anywhere turns the debug trace

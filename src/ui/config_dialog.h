@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "engines/configuration.h"
-#include "ui/window.h"
+#include "window/window.h"
 
 // The working copy, taken when the dialog opens. Window thread only.
 extern TestConfigRecord DialogConfig;

@@ -1,6 +1,6 @@
 // What a front end wires up besides the window system itself.
 #pragma once
-#include "ui/window.h"
+#include "window/window.h"
 
 // The lower layers' message boxes ("Wrong BOS Descriptor" and the like) reach the user
 // through this window system, the same way as the shell's own. nullptr restores the

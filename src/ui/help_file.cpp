@@ -2,7 +2,7 @@
 
 #include "platform/message_box.h"
 #include "platform/paths.h"
-#include "ui/document_open.h"
+#include "window/document_open.h"
 
 namespace {
 

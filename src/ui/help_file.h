@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/window.h"
+#include "window/window.h"
 
 inline constexpr char16_t HelpIndexFile[] = u"index.html";
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "ui/window.h"
+#include "window/window.h"
 
 // Interactive: the save dialog offers the default path; cancelling writes nothing.
 // Otherwise the default path is written at once. A file that cannot be created is

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/window.h"
+#include "window/window.h"
 
 inline constexpr ui::Pen BlackPen{{0, 0, 0}, 1};
 inline constexpr ui::Brush WhiteBrush{{255, 255, 255}};

@@ -10,7 +10,7 @@
 
 #include "engines/shell_calls.h"
 #include "platform/driver_port.h"
-#include "ui/window.h"
+#include "window/window.h"
 
 // Set by the Exit command before the clean-up; the results display then shows
 // "Closing tests" while test threads are still winding down.

@@ -11,7 +11,7 @@
 #include "platform/driver_port.h"
 #include "protocol/plug_ids.h"
 #include "ui/app_main.h"
-#include "ui/window.h"
+#include "window/window.h"
 
 struct ProgramOptions {
   bool Simulate = false;

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "ui/window.h"
+#include "window/window.h"
 
 class PlugDisplayImageStore;
 

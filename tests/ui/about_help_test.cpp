@@ -7,9 +7,9 @@
 
 #include "platform/paths.h"
 #include "ui/about_box.h"
-#include "ui/document_open.h"
 #include "ui/help_file.h"
 #include "ui_fixtures.h"
+#include "window/document_open.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "platform/message_box.h"
 #include "res/control_ids.h"
 #include "res/dialog_templates.h"
-#include "ui/window.h"
 #include "ui/window_harness.h"
+#include "window/window.h"
 
 namespace ui::contract {
 

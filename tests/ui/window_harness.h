@@ -10,7 +10,7 @@
 #include <string_view>
 #include <thread>
 
-#include "ui/window.h"
+#include "window/window.h"
 
 namespace ui::contract {
 

@@ -13,7 +13,7 @@
 
 #include "res/dialog_templates.h"
 #include "ui/headless/recording_canvas.h"
-#include "ui/window.h"
+#include "window/window.h"
 
 namespace ui::headless {
 

@@ -21,7 +21,7 @@
 #include "ui/headless/message_loop.h"
 #include "ui/headless/scripted_user.h"
 #include "ui/headless/ui_thread.h"
-#include "ui/window.h"
+#include "window/window.h"
 
 namespace ui::headless {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ui/headless/ui_thread.h"
-#include "ui/window.h"
+#include "window/window.h"
 
 namespace ui::headless {
 

@@ -1,7 +1,7 @@
 // The headless drawing context: every call is written down, in order, into the drawing
 // record of the control it was taken on, so tests and tools can see what was painted.
 // The record stands for the control's backing image: a canvas holds its lock for its
-// whole life, as the canvas contract of ui/window.h asks.
+// whole life, as the canvas contract of window/window.h asks.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/window.h"
+#include "window/window.h"
 
 namespace ui::headless {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "ui/types.h"
+#include "window/types.h"
 
 namespace ui::qt {
 

@@ -10,7 +10,7 @@
 
 #include "res/dialog_templates.h"
 #include "ui/qt/panel_image.h"
-#include "ui/window.h"
+#include "window/window.h"
 
 namespace ui::qt {
 

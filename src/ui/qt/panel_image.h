@@ -12,7 +12,7 @@
 #include <memory>
 #include <mutex>
 
-#include "ui/window.h"
+#include "window/window.h"
 
 namespace ui::qt {
 

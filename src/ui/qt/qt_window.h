@@ -16,7 +16,7 @@
 #include "res/dialog_templates.h"
 #include "ui/qt/dialog_font.h"
 #include "ui/qt/panel_image.h"
-#include "ui/window.h"
+#include "window/window.h"
 
 class QEventLoop;
 class QTimer;

@@ -6,10 +6,10 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "ui/document_open.h"
 #include "ui/qt/dialog_widgets.h"
 #include "ui/qt/sleep_notice.h"
 #include "ui/qt/standard_dialogs.h"
+#include "window/document_open.h"
 
 namespace ui::qt {
 

@@ -18,7 +18,7 @@
 
 #include "ui/qt/gui_queue.h"
 #include "ui/qt/qt_window.h"
-#include "ui/window.h"
+#include "window/window.h"
 
 class QEventLoop;
 class QWidget;

@@ -14,8 +14,8 @@
 
 #include "platform/message_box.h"
 #include "qt_test_support.h"
-#include "ui/document_open.h"
 #include "ui/qt/standard_dialogs.h"
+#include "window/document_open.h"
 
 namespace ui::qt::test {
 namespace {

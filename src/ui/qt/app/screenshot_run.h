@@ -9,7 +9,7 @@
 
 #include "ui/qt/app/desktop_options.h"
 #include "ui/qt/qt_window_system.h"
-#include "ui/window.h"
+#include "window/window.h"
 
 class ScreenshotRun : public QObject {
  public:

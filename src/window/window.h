@@ -5,7 +5,7 @@
 // it with one widget per control and a canvas that paints into the widget's image; the
 // headless build (tests, command line) keeps the same state in memory and records
 // what is drawn. Layers below the shell (plug management, the engines) may use this
-// interface too; it links nothing but the value types of ui/types.h.
+// interface too; it links nothing but the value types of window/types.h.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/types.h"
+#include "window/types.h"
 
 namespace ui {
 

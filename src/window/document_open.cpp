@@ -1,4 +1,4 @@
-#include "ui/document_open.h"
+#include "window/document_open.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
