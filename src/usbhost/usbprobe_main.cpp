@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/driver_port.h"
 #include "platform/event.h"
 #include "platform/text.h"
@@ -53,6 +54,9 @@ const char* SpeedName(const UsbDevice& device) {
   if (device.IsHighSpeed) return "HighSpeed";
   return "FullSpeed";
 }
+
+constexpr int kLookAttempts = 50;
+constexpr uint32_t kLookPauseMs = 100;
 
 // Open as the tool opens a plug: once more after a restart when the first try fails.
 bool OpenWithRetry(UsbDevice& device, uint8_t number) {
@@ -144,20 +148,26 @@ int main(int argc, char** argv) {
   int status = 1;
   {
     UsbDevice device(nullptr, PLUG_INTERFACE_CLASS, false);
-    const uint8_t count = device.CountDevices();
-    std::printf("plugs: %u\n", count);
+    // A plug that a program has just configured is off the bus while it re-enumerates:
+    // look again for a few seconds before saying there is none.
     int chosen = -1;
-    for (uint8_t n = 0; n < count; ++n) {
-      if (!OpenWithRetry(device, n)) {
-        std::printf("plug %u: cannot open (error %u)\n", n, device.LastErrorCode);
-        continue;
+    for (int attempt = 0; attempt < kLookAttempts && chosen < 0; ++attempt) {
+      if (attempt > 0) Sleep(kLookPauseMs);
+      const uint8_t count = device.CountDevices();
+      if (count == 0 && attempt + 1 < kLookAttempts) continue;
+      std::printf("plugs: %u\n", count);
+      for (uint8_t n = 0; n < count; ++n) {
+        if (!OpenWithRetry(device, n)) {
+          std::printf("plug %u: cannot open (error %u)\n", n, device.LastErrorCode);
+          continue;
+        }
+        const std::string serial = Utf16ToUtf8(device.SerialNumberText);
+        std::printf("plug %u: serial %s, %s, %04x:%04x, address %u, %s\n", n, serial.c_str(),
+                    SpeedName(device), device.idVendor, device.idProduct, device.BusAddress,
+                    device.DevicePath);
+        if (chosen < 0 && (options.Serial.empty() || options.Serial == serial)) chosen = n;
+        device.CloseDevice();
       }
-      const std::string serial = Utf16ToUtf8(device.SerialNumberText);
-      std::printf("plug %u: serial %s, %s, %04x:%04x, address %u, %s\n", n, serial.c_str(),
-                  SpeedName(device), device.idVendor, device.idProduct, device.BusAddress,
-                  device.DevicePath);
-      if (chosen < 0 && (options.Serial.empty() || options.Serial == serial)) chosen = n;
-      device.CloseDevice();
     }
     if (chosen < 0) {
       std::printf("no plug to probe\n");
