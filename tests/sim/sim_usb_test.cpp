@@ -182,43 +182,6 @@ TEST(SimUsb, IsochronousInCountsTheBytesItsPacketsCarry) {
   EXPECT_EQ(damaged(), 5);
 }
 
-TEST(SimUsb, LoopbackReturnsTheBytesAndHonoursFifoFlowControl) {
-  Plug plug("rate=unlimited");
-  UsbEndpoint* out = plug.device.BulkOutEndpoint;
-  UsbEndpoint* in = plug.device.BulkInEndpoint;
-  ASSERT_TRUE(out && in);
-  std::vector<uint8_t> first(65536), second(65536), back(65536);
-  for (size_t i = 0; i < first.size(); ++i) {
-    first[i] = static_cast<uint8_t>(i * 31 + 7);
-    second[i] = static_cast<uint8_t>(i ^ 0xA5);
-  }
-  int32_t length = 65536;
-  ASSERT_TRUE(out->TransferSync(first.data(), length));
-  EXPECT_EQ(length, 65536);
-
-  // The FIFO is full: a second write waits until the host reads.
-  PendingIo io;
-  auto* context = out->SubmitTransfer(second.data(), 65536, &io.record);
-  ASSERT_NE(context, nullptr);
-  EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);
-  EXPECT_FALSE(io.event.IsSet());
-  ASSERT_TRUE(in->TransferSync(back.data(), length = 65536));
-  EXPECT_EQ(back, first);
-  EXPECT_TRUE(io.Done());
-  EXPECT_TRUE(out->CompleteTransfer(second.data(), length = 65536, &io.record, context));
-  EXPECT_EQ(length, 65536);
-  ASSERT_TRUE(in->TransferSync(back.data(), length = 65536));
-  EXPECT_EQ(back, second);
-
-  // An empty FIFO: a read waits until data comes.
-  context = in->SubmitTransfer(back.data(), 65536, &io.record);
-  EXPECT_EQ(in->LastWinError.load(), ERROR_IO_PENDING);
-  ASSERT_TRUE(out->TransferSync(first.data(), length = 65536));
-  EXPECT_TRUE(io.Done());
-  EXPECT_TRUE(in->CompleteTransfer(back.data(), length = 65536, &io.record, context));
-  EXPECT_EQ(back, first);
-}
-
 // Keeps 64 reads in flight and resubmits each as it completes.
 void Stream(UsbEndpoint* in, int rounds) {
   constexpr int kDepth = 64;
@@ -281,26 +244,6 @@ TEST(SimUsb, SinkTakesDataOnlyWhileTheBenchmarkRuns) {
   EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);
   EXPECT_TRUE(out->AbortTransfers());
   EXPECT_FALSE(out->CompleteTransfer(data.data(), length = 65536, &io.record, context));
-}
-
-TEST(SimUsb, AtAFiniteRateTransfersWaitForBusTime) {
-  // 1 MB/s: a 64 KiB write needs about 60 ms of bus time, so it cannot be done inline.
-  Plug plug("reenum-ms=10,rate=1,plugs=3", false);
-  EXPECT_EQ(plug.device.CountDevices(), 3);
-  ASSERT_TRUE(plug.device.Open(2));
-  EXPECT_EQ(std::u16string(plug.device.SerialNumberText), u"SIM0003");
-  std::vector<uint8_t> data(65536, 0x3C), back(65536);
-  PendingIo io;
-  UsbEndpoint* out = plug.device.BulkOutEndpoint;
-  auto* context = out->SubmitTransfer(data.data(), 65536, &io.record);
-  EXPECT_EQ(out->LastWinError.load(), ERROR_IO_PENDING);
-  EXPECT_EQ(plug.sim.port->PendingRequests(2), 1u);
-  EXPECT_EQ(plug.sim.port->PendingRequests(0), 0u);
-  ASSERT_EQ(WaitForSingleObject(&io.event, 5000), WAIT_OBJECT_0);
-  int32_t length = 65536;
-  EXPECT_TRUE(out->CompleteTransfer(data.data(), length, &io.record, context));
-  ASSERT_TRUE(plug.device.BulkInEndpoint->TransferSync(back.data(), length = 65536));
-  EXPECT_EQ(back, data);
 }
 
 TEST(SimUsb, TransfersFinishedByTheirWaiterKeepTheBusSchedule) {
