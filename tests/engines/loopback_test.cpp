@@ -19,7 +19,6 @@
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsSupersetOf;
-using ::testing::StartsWith;
 
 namespace {
 
