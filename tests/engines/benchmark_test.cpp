@@ -73,6 +73,44 @@ class Benchmark : public EngineRun {
     StopAndWait();
   }
 
+  // Each block's rate reaches the observers in the order of the block lines, and the
+  // result figures are the ones the block prints, per direction and combined.
+  void ExpectObservedAsLogged(RunObserver& observer, bool combined) {
+    const std::vector<RunFigures> results = observer.Results();
+    ASSERT_EQ(results.size(), 1u);
+    const RunFigures& figures = results[0];
+    EXPECT_EQ(figures.TestMode, TestConfigRecord::Benchmark);
+    EXPECT_FALSE(figures.Loopback.Present);
+    for (const auto& [direction, side, name] :
+         {std::tuple{RateDirection::Read, &figures.Read, "Read"},
+          std::tuple{RateDirection::Write, &figures.Write, "Write"}}) {
+      EXPECT_EQ(side->Present, Blocks(name) > 0) << name;
+      std::vector<double> logged;
+      for (const std::string& line : Lines()) {
+        if (line.rfind(std::string(name) + " block ", 0) == 0) {
+          logged.push_back(std::stod(line.substr(line.rfind(": ") + 2)));
+        }
+      }
+      const std::vector<double> rates = observer.Rates(direction);
+      ASSERT_EQ(rates.size(), logged.size());
+      for (size_t i = 0; i < rates.size(); ++i) EXPECT_NEAR(rates[i], logged[i], 0.051);
+      if (!side->Present) continue;
+      EXPECT_EQ(side->Operations, logged.size());
+      EXPECT_EQ(side->Bytes, logged.size() * 4 * 65536);
+      const std::string label = std::string(name) + " Data Rate: ";
+      for (const auto& [prefix, mbps] : {std::pair{"Maximum ", side->MaxMbps},
+                                         {"Minimum ", side->MinMbps},
+                                         {"Average ", side->AverageMbps}}) {
+        EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(Utf8ToUtf16(prefix + label), mbps))));
+      }
+    }
+    EXPECT_EQ(std::isnan(figures.AverageMbps), !combined);
+    if (combined) {
+      EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(u"Average Data Rate: ", figures.AverageMbps))));
+      EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(u"Minimum Data Rate: ", figures.MinMbps))));
+    }
+  }
+
   // The result block, each line checked for its category. The write worker says it
   // stopped after it signalled its end, so that line may fall inside the block.
   std::vector<std::string> Results() {
@@ -98,6 +136,8 @@ TEST_F(Benchmark, EachModeRunsItsWorkersAndReportsItsDirections) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Mode);
     Restart();
+    RunObserver observer;
+    observer.Install(shellCalls_);
     TestConfig.VerboseLogging = 1;
     // A finite rate: at once-only speeds a block can be too fast for a minimum line.
     SetUpBulk(c.Mode, "rate=4000");
@@ -141,58 +181,7 @@ TEST_F(Benchmark, EachModeRunsItsWorkersAndReportsItsDirections) {
     }
     EXPECT_THAT(Shell(), ElementsAre("draw 1 0", "draw 0 3", "draw 4 3", "restore"));
     EXPECT_EQ(StatusText.Get(), u"BENCHMARK test - Complete");
-  }
-}
-
-// The Mb/s figure of a rate line.
-double RateOf(const std::string& line) {
-  double mbps = -1;
-  std::sscanf(line.substr(line.rfind(": ") + 2).c_str(), "%lf Mb/s", &mbps);
-  return mbps;
-}
-
-// Each block's rate reaches the observers in the order of the block lines, and the
-// result figures are the ones the block prints, per direction and combined.
-TEST_F(Benchmark, ObserversSeeEachBlockRateAndTheResultFigures) {
-  for (const uint32_t mode : {TestConfigRecord::ReadOnly, TestConfigRecord::ReadAndWrite}) {
-    SCOPED_TRACE(mode);
-    Restart();
-    RunObserver observer;
-    observer.Install();
-    SetUpBulk(mode, "rate=4000");
-    RunBlocks(3);
-    const std::vector<RunFigures> results = observer.Results();
-    ASSERT_EQ(results.size(), 1u);
-    const RunFigures& figures = results[0];
-    EXPECT_EQ(figures.TestMode, TestConfigRecord::Benchmark);
-    EXPECT_FALSE(figures.Loopback.Present);
-    const bool writes = mode == TestConfigRecord::ReadAndWrite;
-    EXPECT_TRUE(figures.Read.Present);
-    EXPECT_EQ(figures.Write.Present, writes);
-    for (const auto& [direction, side, name] :
-         {std::tuple{RateDirection::Read, &figures.Read, "Read"},
-          std::tuple{RateDirection::Write, &figures.Write, "Write"}}) {
-      if (!side->Present) continue;
-      std::vector<double> logged;
-      for (const std::string& line : Lines()) {
-        if (line.rfind(std::string(name) + " block ", 0) == 0) logged.push_back(RateOf(line));
-      }
-      const std::vector<double> rates = observer.Rates(direction);
-      ASSERT_EQ(rates.size(), logged.size());
-      for (size_t i = 0; i < rates.size(); ++i) EXPECT_NEAR(rates[i], logged[i], 0.051);
-      EXPECT_EQ(side->Operations, logged.size());
-      EXPECT_EQ(side->Bytes, logged.size() * 4 * 65536);
-      const std::string label = std::string(name) + " Data Rate: ";
-      EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(Utf8ToUtf16("Maximum " + label), side->MaxMbps))));
-      EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(Utf8ToUtf16("Minimum " + label), side->MinMbps))));
-      EXPECT_TRUE(
-          Has(Utf16ToUtf8(FormatRateLine(Utf8ToUtf16("Average " + label), side->AverageMbps))));
-    }
-    EXPECT_EQ(std::isnan(figures.AverageMbps), !writes);
-    if (writes) {
-      EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(u"Average Data Rate: ", figures.AverageMbps))));
-      EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(u"Minimum Data Rate: ", figures.MinMbps))));
-    }
+    ExpectObservedAsLogged(observer, c.Reads && c.Writes);
   }
 }
 

@@ -29,8 +29,8 @@
 #include "plug/plug_monitor.h"
 #include "plug/plug_requests.h"
 #include "plug/plug_selection.h"
-#include "sim/sim_test_support.h"
 #include "protocol/plug_ids.h"
+#include "sim/sim_test_support.h"
 #include "usb/usb_device.h"
 
 // Stands in for the window's device-change handling.
@@ -78,12 +78,12 @@ class EngineRun : public ::testing::Test {
     EngineTiming.WorkerTransferWaitMs = 400;
     EngineTiming.WorkerRecoveryPauseMs = 5;
     CreateBenchmarkSyncObjects();
-    ShellCallTable calls;
-    calls.DrawResults = [this](ui::Window* w, int32_t kind, int32_t speed) {
+    shellCalls_ = {};
+    shellCalls_.DrawResults = [this](ui::Window* w, int32_t kind, int32_t speed) {
       Record(w, Format8("draw %d %d", kind, speed));
     };
-    calls.RestoreIdleControls = [this](ui::Window* w) { Record(w, "restore"); };
-    InstallShellCalls(calls);
+    shellCalls_.RestoreIdleControls = [this](ui::Window* w) { Record(w, "restore"); };
+    InstallShellCalls(shellCalls_);
     SetMessageBoxHandler([this](void* w, std::u16string_view text, std::u16string_view, uint32_t) {
       Record(static_cast<ui::Window*>(w), "box " + Utf16ToUtf8(text));
       return IDOK;
@@ -200,6 +200,7 @@ class EngineRun : public ::testing::Test {
   }
 
   LogCapture log_;
+  ShellCallTable shellCalls_;  // the recording calls, for tests that add observers
   std::unique_ptr<InstalledSim> sim_;
   PlugWatcher watcher_;
   std::unique_ptr<UsbDevice> device_;

@@ -19,7 +19,6 @@
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsSupersetOf;
-using ::testing::StartsWith;
 
 namespace {
 
@@ -71,17 +70,14 @@ class Loopback : public EngineRun {
   }
 };
 
-// The Mb/s and MB/s figures of a rate line.
-std::pair<double, double> RateOf(const std::string& line) {
-  double mbps = -1, megabytes = -1;
-  std::sscanf(line.substr(line.rfind(": ") + 2).c_str(), "%lf Mb/s (%lf MB/s)", &mbps, &megabytes);
-  return {mbps, megabytes};
-}
-
+// The observers see the rate of every loop line and, before the result block, the very
+// figures the block prints.
 TEST_F(Loopback, CleanRunPassesWithItsLoopLines) {
   for (const bool verbose : {false, true}) {
     SCOPED_TRACE(verbose);
     Restart();
+    RunObserver observer;
+    observer.Install(shellCalls_);
     OpenPlug("rate=unlimited,phy-errors=4");
     TestConfig.VerboseLogging = verbose;
     RunExactly(25);
@@ -92,9 +88,22 @@ TEST_F(Loopback, CleanRunPassesWithItsLoopLines) {
     EXPECT_EQ(records[1].text, "Testing device Device: Plug-0 (SuperSpeed 5Gb/s)");
     EXPECT_EQ(records[1].category, LogCategory::Loopback);
     // Verbose: a line per loop. Summary: one per ten loops, the first for loops 1-10.
-    EXPECT_EQ(CountStartingWith("Loop "), verbose ? 25 : 2);
+    std::vector<std::string> loopLines;
+    for (const std::string& line : Lines()) {
+      if (line.rfind("Loop ", 0) == 0) loopLines.push_back(line);
+    }
+    ASSERT_EQ(loopLines.size(), verbose ? 25u : 2u);
     EXPECT_EQ(CountStartingWith("Loop 25, Speed "), verbose ? 1 : 0);
     EXPECT_EQ(CountStartingWith("Loop 11 - 20, Avg Speed "), verbose ? 0 : 1);
+    const std::vector<double> rates = observer.Rates(RateDirection::Loopback);
+    ASSERT_EQ(rates.size(), loopLines.size());
+    for (size_t i = 0; i < loopLines.size(); ++i) {
+      const size_t unit = loopLines[i].rfind(" Mb/s");
+      ASSERT_NE(unit, std::string::npos) << loopLines[i];
+      const double logged = std::stod(loopLines[i].substr(loopLines[i].rfind(' ', unit - 1) + 1));
+      EXPECT_NEAR(logged, rates[i], 0.051) << loopLines[i];
+    }
+    EXPECT_TRUE(observer.Rates(RateDirection::Read).empty());
 
     const auto results = Results(LogCategory::Pass);
     ASSERT_EQ(results.size(), 8u) << ::testing::PrintToString(results);
@@ -103,15 +112,22 @@ TEST_F(Loopback, CleanRunPassesWithItsLoopLines) {
     EXPECT_EQ(results[2], "Duration: 000h 00m 00s");
     EXPECT_EQ(results[6], "25 operations.");
     EXPECT_EQ(results[7], "0 error(s).");
+    const std::vector<RunFigures> figures = observer.Results();
+    ASSERT_EQ(figures.size(), 1u);
+    const DirectionFigures& loopback = figures[0].Loopback;
+    EXPECT_EQ(figures[0].TestMode, TestConfigRecord::Loopback);
+    EXPECT_GT(figures[0].StartTime, 0);
+    EXPECT_TRUE(loopback.Present);
+    EXPECT_FALSE(figures[0].Read.Present || figures[0].Write.Present);
+    EXPECT_EQ(loopback.Operations, 25u);
+    EXPECT_EQ(loopback.Bytes, 25u * 2 * 65536);
     // The average is bytes over time, so it lies between the slowest and fastest loop.
-    const auto [max, maxMB] = RateOf(results[3]);
-    const auto [min, minMB] = RateOf(results[4]);
-    const auto [average, averageMB] = RateOf(results[5]);
-    EXPECT_THAT(results[4], StartsWith("Minimum Data Rate: "));
-    EXPECT_GT(min, 0.0);
-    EXPECT_LE(min, average + 0.05);
-    EXPECT_LE(average, max + 0.05);
-    EXPECT_NEAR(averageMB, average * 0.125, 0.051);
+    EXPECT_GT(loopback.MinMbps, 0.0);
+    EXPECT_LE(loopback.MinMbps, loopback.AverageMbps);
+    EXPECT_LE(loopback.AverageMbps, loopback.MaxMbps);
+    EXPECT_EQ(results[3], Utf16ToUtf8(FormatRateLine(u"Maximum Data Rate: ", loopback.MaxMbps)));
+    EXPECT_EQ(results[4], Utf16ToUtf8(FormatRateLine(u"Minimum Data Rate: ", loopback.MinMbps)));
+    EXPECT_EQ(results[5], Utf16ToUtf8(FormatRateLine(u"Average Rate: ", loopback.AverageMbps)));
 
     EXPECT_THAT(Shell(), ElementsAre("draw 1 0", "draw 0 3", "draw 4 3", "restore"));
     EXPECT_EQ(StatusText.Get(), u"LOOPBACK test - Complete");
@@ -152,36 +168,41 @@ TEST_F(Loopback, RunsWithoutAGoodLoopReportNoRates) {
   }
 }
 
-TEST_F(Loopback, WriteFailuresAreCountedAndTheRunGoesOn) {
-  OpenPlug("rate=unlimited,write-error-every=5");
-  RunExactly(16);
-  EXPECT_EQ(TestStats.WriteErrors, 3);
-  EXPECT_EQ(TestStats.PublishedErrorCount, 3);
-  EXPECT_EQ(CountStartingWith("Write failed"), 3);
-  // Below loop 10 a failure names its loop, from there on the last ten loops.
-  EXPECT_THAT(Lines(),
-              IsSupersetOf({"Loop 5, Failed", "Loop 1 - 10, Failed", "Loop 6 - 15, Failed"}));
-  EXPECT_EQ(CountStartingWith("Loop "), 3);
-  EXPECT_THAT(
-      Results(LogCategory::Error),
-      IsSupersetOf({"3 error(s).", "3 write error(s). 0 read error(s). 0 verification error(s)."}));
-  EXPECT_EQ(CountStartingWith("- "), 0) << "no bus-error option: failed loops do not poll";
-}
-
-TEST_F(Loopback, ReadFailuresAndShortReadsAreCountedAndTheRunGoesOn) {
+TEST_F(Loopback, FailedTransfersAreCountedAndTheRunGoesOn) {
   const struct {
     const char *Fault, *Line;
-  } cases[] = {{"read-error-every", "Read failed"},
-               {"short-read-every", "Read error: 32768 bytes read (of 65536 bytes)"}};
+    uint32_t Loops;
+    std::vector<std::string> LoopLines;
+    const char* Counts;
+  } cases[] = {// Below loop 10 a failure names its loop, from there on the last ten loops.
+               {"write-error-every=5,firmware=22",
+                "Write failed",
+                16,
+                {"Loop 5, Failed", "Loop 1 - 10, Failed", "Loop 6 - 15, Failed"},
+                "3 write error(s). 0 read error(s). 0 verification error(s)."},
+               {"read-error-every=3",
+                "Read failed",
+                7,
+                {"Loop 3, Failed", "Loop 6, Failed"},
+                "0 write error(s). 2 read error(s). 0 verification error(s)."},
+               {"short-read-every=3",
+                "Read error: 32768 bytes read (of 65536 bytes)",
+                7,
+                {"Loop 3, Failed", "Loop 6, Failed"},
+                "0 write error(s). 2 read error(s). 0 verification error(s)."}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Fault);
     Restart();
-    OpenPlug(Format8("rate=unlimited,%s=3", c.Fault));
-    RunExactly(7);
-    EXPECT_EQ(CountStartingWith(c.Line), 2);
-    EXPECT_THAT(Lines(), IsSupersetOf({"Loop 3, Failed", "Loop 6, Failed"}));
+    OpenPlug(Format8("rate=unlimited,%s", c.Fault));
+    RunExactly(c.Loops);
+    const int failures = static_cast<int>(c.LoopLines.size());
+    EXPECT_EQ(TestStats.PublishedErrorCount, failures);
+    EXPECT_EQ(CountStartingWith(c.Line), failures);
+    EXPECT_EQ(CountStartingWith("Loop "), failures);
+    EXPECT_THAT(Lines(), IsSupersetOf(c.LoopLines));
     EXPECT_THAT(Results(LogCategory::Error),
-                ::testing::Contains("0 write error(s). 2 read error(s). 0 verification error(s)."));
+                IsSupersetOf({Format8("%d error(s).", failures), std::string(c.Counts)}));
+    EXPECT_EQ(CountStartingWith("- "), 0) << "no bus-error option: failed loops do not poll";
   }
 }
 
@@ -193,11 +214,6 @@ TEST_F(Loopback, FirmwareBefore22EndsAtTheFirstFailedLoop) {
   EXPECT_EQ(TestStats.PublishedLoopCount, 2u);
   EXPECT_FALSE(Has("Loop 3, Failed"));
   EXPECT_THAT(Results(LogCategory::Error), IsSupersetOf({"3 operations.", "1 error(s)."}));
-
-  Restart();
-  OpenPlug("rate=unlimited,write-error-every=3,firmware=22");
-  RunExactly(7);
-  EXPECT_THAT(Lines(), IsSupersetOf({"Loop 3, Failed", "Loop 6, Failed"}));
 }
 
 TEST_F(Loopback, CorruptDataIsCountedOnlyWhenVerified) {
@@ -239,10 +255,15 @@ TEST_F(Loopback, BusErrorsArePolledEveryThousandLoops) {
   EXPECT_EQ(CountStartingWith("2 Physical"), 0) << "loop 999 does not poll";
 
   Restart();
+  RunObserver observer;
+  observer.Install(shellCalls_);
   OpenPlug(options);
   TestConfig.CheckBusErrors = 1;
   TestConfig.VerifyData = 0;
   RunExactly(1000);
+  ASSERT_EQ(observer.Results().size(), 1u);
+  EXPECT_EQ(observer.Results()[0].PhysicalLayerErrors, 2);
+  EXPECT_EQ(observer.Results()[0].LinkLayerErrors, 1);
   // One poll: the count lines (their closing newline shows as a blank), then every
   // flag line in bit order, the 8b/10b one included from firmware 23 on.
   std::vector<std::string> expected = {"2 Physical Layer error(s) occurred. "};
@@ -379,58 +400,6 @@ TEST_F(Loopback, LoadThrottlesInSlicesThatEndWithTheRun) {
     pauses.erase(pauses.begin());
     if (c.Load == 1) pauses.resize(std::min<size_t>(pauses.size(), 3));
     EXPECT_EQ(pauses, c.Expected);
-  }
-}
-
-// The observers see the rate of every loop line and, before the result block, the very
-// figures the block prints.
-TEST_F(Loopback, ObserversSeeEachLoopLineRateAndTheResultFigures) {
-  for (const bool verbose : {false, true}) {
-    SCOPED_TRACE(verbose);
-    Restart();
-    RunObserver observer;
-    observer.Install();
-    OpenPlug("rate=unlimited,phy-errors=2,link-errors=1");
-    TestConfig.VerboseLogging = verbose;
-    TestConfig.CheckBusErrors = 1;
-    RunExactly(20);
-
-    std::vector<std::string> lines;
-    for (const std::string& line : Lines()) {
-      if (line.rfind("Loop ", 0) == 0) lines.push_back(line);
-    }
-    const std::vector<double> rates = observer.Rates(RateDirection::Loopback);
-    ASSERT_EQ(rates.size(), verbose ? 20u : 2u);
-    ASSERT_EQ(rates.size(), lines.size());
-    for (size_t i = 0; i < lines.size(); ++i) {
-      const size_t unit = lines[i].rfind(" Mb/s");
-      ASSERT_NE(unit, std::string::npos) << lines[i];
-      const double logged = std::stod(lines[i].substr(lines[i].rfind(' ', unit - 1) + 1));
-      EXPECT_NEAR(logged, rates[i], 0.051) << lines[i];
-    }
-    EXPECT_TRUE(observer.Rates(RateDirection::Read).empty());
-
-    const std::vector<RunFigures> results = observer.Results();
-    ASSERT_EQ(results.size(), 1u);
-    const RunFigures& figures = results[0];
-    EXPECT_EQ(figures.TestMode, TestConfigRecord::Loopback);
-    EXPECT_GT(figures.StartTime, 0);
-    EXPECT_TRUE(figures.Loopback.Present);
-    EXPECT_FALSE(figures.Read.Present || figures.Write.Present);
-    EXPECT_EQ(figures.Loopback.Operations, 20u);
-    EXPECT_EQ(figures.Loopback.Bytes, 20u * 2 * 65536);
-    // Without verbose logging the counters are read every thousand loops only.
-    EXPECT_EQ(figures.PhysicalLayerErrors > 0, verbose);
-    EXPECT_EQ(figures.LinkLayerErrors > 0, verbose);
-    if (verbose) {
-      EXPECT_TRUE(Has(
-          Format8("%d physical layer error(s). ", static_cast<int>(figures.PhysicalLayerErrors))));
-      EXPECT_TRUE(
-          Has(Format8("%d link layer error(s). ", static_cast<int>(figures.LinkLayerErrors))));
-    }
-    EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(u"Maximum Data Rate: ", figures.Loopback.MaxMbps))));
-    EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(u"Minimum Data Rate: ", figures.Loopback.MinMbps))));
-    EXPECT_TRUE(Has(Utf16ToUtf8(FormatRateLine(u"Average Rate: ", figures.Loopback.AverageMbps))));
   }
 }
 

@@ -71,19 +71,6 @@ TEST_F(PatternTest, RandomRestartsFromTheSameSeedForEveryBuffer) {
             std::vector<uint8_t>(first.begin() + 40000, first.begin() + 40008));
 }
 
-TEST_F(PatternTest, VerboseLogsAtMostTenByteLinesThenTheSummary) {
-  TestConfig.VerboseLogging = 1;
-  std::vector<uint8_t> sent(kBlock), received(kBlock, 0xC8);
-  FillTestPattern(kBlock, sent.data());  // constant 140
-  EXPECT_EQ(VerifyLoopbackData(received.data(), sent.data(), kBlock), kBlock);
-  const auto records = log_.Records();
-  ASSERT_EQ(records.size(), 11u);
-  for (int i = 0; i < 10; ++i)
-    EXPECT_EQ(records[i].text, "Byte verification error: Received value 200, Expected value 140");
-  EXPECT_EQ(records[10].text, "USB 3.0 data transfer error: 65536 of 65536 bytes incorrect.");
-  for (const auto& record : records) EXPECT_EQ(record.category, LogCategory::Error);
-}
-
 TEST_F(PatternTest, WithoutVerboseOnlyTheSummaryOfScatteredErrors) {
   std::vector<uint8_t> sent(kBlock, 140), received(kBlock, 140);
   EXPECT_EQ(VerifyLoopbackData(received.data(), sent.data(), kBlock), 0);

@@ -10,9 +10,8 @@
 
 class RunObserver {
  public:
-  // Installs a call table with only the two observers.
-  void Install() {
-    ShellCallTable calls;
+  // Installs the given call table with the two observers added.
+  void Install(ShellCallTable calls = {}) {
     calls.RateLogged = [this](RateDirection direction, double mbps) {
       std::lock_guard lock(lock_);
       rates_[direction].push_back(mbps);

@@ -56,3 +56,43 @@ inline const std::vector<uint8_t> kBulkReadSuper = {0x01, 0x02, 0x01, 0x01, 0x10
 // SuperSpeed isochronous benchmark in which the plug sends: IN 3, burst 16, interval 1,
 // three packets per interval (49152 bytes per interval).
 inline const std::vector<uint8_t> kIsoReadSuper = {1, 1, 3, 3, 16, 1, 0, 3, 0, 0xC0, 3, 2, 0, 0xC0};
+
+constexpr int32_t kBlock = 65536;
+
+// Every loop writes other bytes, so that data left over from an earlier loop shows.
+inline void FillLoop(std::vector<uint8_t>& data, uint32_t loop) {
+  for (size_t i = 0; i < data.size(); ++i) {
+    data[i] = static_cast<uint8_t>(i * 7 + (i >> 10) + loop * 37);
+  }
+}
+
+struct Loop {
+  bool Passed = false;  // full write and full read
+  bool Intact = false;  // and the bytes read are the bytes written
+};
+
+// One loop of the loopback test's host side.
+inline Loop RunLoop(UsbDevice& device, uint32_t loop) {
+  UsbEndpoint* out = device.BulkOutEndpoint;
+  UsbEndpoint* in = device.BulkInEndpoint;
+  std::vector<uint8_t> written(kBlock), read(kBlock, 0);
+  FillLoop(written, loop);
+  Loop result;
+  int32_t length = kBlock;
+  if (!out->TransferSync(written.data(), length)) {
+    out->AbortTransfers();
+    out->ResetEndpoint();
+    return result;
+  }
+  if (length != kBlock) return result;
+  length = kBlock;
+  if (!in->TransferSync(read.data(), length)) {
+    in->AbortTransfers();
+    in->ResetEndpoint();
+    return result;
+  }
+  if (length != kBlock) return result;  // a short read: no abort, no reset
+  result.Passed = true;
+  result.Intact = read == written;
+  return result;
+}

@@ -28,8 +28,25 @@ struct Built {
   TransferRequest Request;
 };
 
-Built Control(uint8_t requestType, uint16_t value, uint16_t length, uint32_t seconds) {
+// The data area after the header holds 1, 2, 3 ... (a control or buffered request's
+// data stage); a direct request's data is the separate, zeroed Data.
+Built Decode(uint32_t ioctl, const DriverTransferBlock& h, uint32_t extra, uint32_t length = 0) {
   Built b;
+  b.Block.assign(DRIVER_TRANSFER_BLOCK_SIZE + extra, 0);
+  WriteDriverTransferBlock(h, b.Block.data());
+  const bool direct = ioctl == IOCTL_DIRECT_TRANSFER;
+  for (uint32_t i = 0; !direct && i < extra; ++i) {
+    b.Block[DRIVER_TRANSFER_BLOCK_SIZE + i] = uint8_t(i + 1);
+  }
+  b.Data.assign(length, 0);
+  EXPECT_EQ(DecodeTransferRequest(ioctl, b.Block.data(), b.Block.size(),
+                                  direct ? b.Data.data() : b.Block.data(),
+                                  direct ? length : b.Block.size(), &b.Request),
+            ERROR_SUCCESS);
+  return b;
+}
+
+Built Control(uint8_t requestType, uint16_t value, uint16_t length, uint32_t seconds) {
   DriverTransferBlock h;
   h.bmRequestType = requestType;
   h.bRequest = 0;
@@ -39,44 +56,25 @@ Built Control(uint8_t requestType, uint16_t value, uint16_t length, uint32_t sec
   h.Timeout = seconds;
   h.BufferOffset = DRIVER_TRANSFER_BLOCK_SIZE;
   h.BufferLength = length;
-  b.Block.assign(DRIVER_TRANSFER_BLOCK_SIZE + length, 0);
-  WriteDriverTransferBlock(h, b.Block.data());
-  for (uint16_t i = 0; i < length; ++i) b.Block[DRIVER_TRANSFER_BLOCK_SIZE + i] = uint8_t(i + 1);
-  EXPECT_EQ(DecodeTransferRequest(IOCTL_EP0_TRANSFER, b.Block.data(), b.Block.size(),
-                                  b.Block.data(), b.Block.size(), &b.Request),
-            ERROR_SUCCESS);
-  return b;
+  return Decode(IOCTL_EP0_TRANSFER, h, length);
 }
 
 Built Direct(uint8_t address, uint32_t length, uint32_t packets) {
-  Built b;
   DriverTransferBlock h;
   h.EndpointAddress = address;
   if (packets) {
     h.PacketRecordOffset = DRIVER_TRANSFER_BLOCK_SIZE;
     h.PacketRecordLength = ISO_PACKET_RESULT_SIZE * packets;
   }
-  b.Block.assign(DRIVER_TRANSFER_BLOCK_SIZE + ISO_PACKET_RESULT_SIZE * packets, 0);
-  WriteDriverTransferBlock(h, b.Block.data());
-  b.Data.assign(length, 0);
-  EXPECT_EQ(DecodeTransferRequest(IOCTL_DIRECT_TRANSFER, b.Block.data(), b.Block.size(),
-                                  b.Data.data(), length, &b.Request),
-            ERROR_SUCCESS);
-  return b;
+  return Decode(IOCTL_DIRECT_TRANSFER, h, ISO_PACKET_RESULT_SIZE * packets, length);
 }
 
 Built Buffered(uint8_t address, uint32_t length) {
-  Built b;
   DriverTransferBlock h;
   h.EndpointAddress = address;
   h.BufferOffset = DRIVER_TRANSFER_BLOCK_SIZE;
   h.BufferLength = length;
-  b.Block.assign(DRIVER_TRANSFER_BLOCK_SIZE + length, 0);
-  WriteDriverTransferBlock(h, b.Block.data());
-  EXPECT_EQ(DecodeTransferRequest(IOCTL_BUFFERED_TRANSFER, b.Block.data(), b.Block.size(),
-                                  b.Block.data(), b.Block.size(), &b.Request),
-            ERROR_SUCCESS);
-  return b;
+  return Decode(IOCTL_BUFFERED_TRANSFER, h, length);
 }
 
 TransferPtr Alloc(int packets = 0) {
