@@ -1,6 +1,7 @@
 #include "platform/driver_port.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "platform/win_error.h"
 
@@ -29,8 +30,7 @@ class EmptyPort : public DriverPort {
     if (error) *error = ERROR_INVALID_HANDLE;
     return false;
   }
-  NotifyHandle RegisterClassNotification(const Guid&, DeviceNoticeRecipient*,
-                                         uint32_t*) override {
+  NotifyHandle RegisterClassNotification(const Guid&, DeviceNoticeRecipient*, uint32_t*) override {
     return ++next_;
   }
   NotifyHandle RegisterHandleNotification(DriverHandle, DeviceNoticeRecipient*,
@@ -53,4 +53,22 @@ DriverPort& GetDriverPort() {
   return port ? *port : g_emptyPort;
 }
 
-void SetDriverPort(DriverPort* port) { g_port.store(port, std::memory_order_release); }
+void SetDriverPort(DriverPort* port) {
+  g_port.store(port, std::memory_order_release);
+}
+
+bool AnswerDriverQuery(const void* value, uint32_t size, void* out, uint32_t outLength,
+                       uint32_t* bytesReturned, Overlapped* record, uint32_t* error) {
+  if (size != 0 && (out == nullptr || outLength < size)) {
+    *error = ERROR_INSUFFICIENT_BUFFER;
+    return false;
+  }
+  if (size) std::memcpy(out, value, size);
+  *bytesReturned = size;
+  *error = ERROR_SUCCESS;
+  if (record) {
+    BeginOverlapped(record);
+    CompleteOverlapped(record, ERROR_SUCCESS, size);
+  }
+  return true;
+}

@@ -22,9 +22,9 @@ constexpr uint32_t DBT_DEVICEARRIVAL = 0x8000;
 constexpr uint32_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
 
 struct DeviceNotice {
-  uint32_t Event = 0;          // DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE
-  bool IsInterface = false;    // true: a device-interface notice carrying Path
-  std::string Path;            // device-interface path (interface notices)
+  uint32_t Event = 0;                           // DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE
+  bool IsInterface = false;                     // true: a device-interface notice carrying Path
+  std::string Path;                             // device-interface path (interface notices)
   DriverHandle Handle = INVALID_DRIVER_HANDLE;  // the open handle (handle notices)
 };
 
@@ -75,8 +75,8 @@ class DriverPort {
   //    (a caller that collects the result without waiting does exactly that). After
   //    it, the backend reads and writes none of them, not even to log or to count.
   virtual bool IoControl(DriverHandle handle, uint32_t code, const void* in, uint32_t inLength,
-                         void* out, uint32_t outLength, uint32_t* bytesReturned,
-                         Overlapped* record, uint32_t* error) = 0;
+                         void* out, uint32_t outLength, uint32_t* bytesReturned, Overlapped* record,
+                         uint32_t* error) = 0;
   // Two requests end others, and every backend waits for what it ends: the USB classes
   // free their request blocks and records as soon as these return.
   //  - Abort (the endpoint abort request): cancels every transfer pending on that
@@ -95,6 +95,12 @@ class DriverPort {
                                                   uint32_t* error) = 0;
   virtual bool UnregisterNotification(NotifyHandle registration, uint32_t* error) = 0;
 };
+
+// A backend's answer to a query request (revisions, names, speed, address): value is
+// copied out when it fits, and a given record is completed at once, as the contract
+// above says. False with ERROR_INSUFFICIENT_BUFFER when out cannot take it.
+bool AnswerDriverQuery(const void* value, uint32_t size, void* out, uint32_t outLength,
+                       uint32_t* bytesReturned, Overlapped* record, uint32_t* error);
 
 // The port chosen at start-up. With none installed, GetDriverPort() answers with a
 // port that has no devices and refuses every request.

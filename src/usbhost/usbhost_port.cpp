@@ -743,18 +743,7 @@ bool UsbHostPort::DeviceRequest(OpenDevice& device, uint32_t code, const void* i
                                 uint32_t inLength, void* out, uint32_t outLength,
                                 uint32_t* bytesReturned, Overlapped* record, uint32_t* error) {
   auto answer = [&](const void* value, uint32_t size) {
-    if (size != 0 && (out == nullptr || outLength < size)) {
-      *error = ERROR_INSUFFICIENT_BUFFER;
-      return false;
-    }
-    if (size) std::memcpy(out, value, size);
-    *bytesReturned = size;
-    *error = ERROR_SUCCESS;
-    if (record) {
-      BeginOverlapped(record);
-      CompleteOverlapped(record, ERROR_SUCCESS, size);
-    }
-    return true;
+    return AnswerDriverQuery(value, size, out, outLength, bytesReturned, record, error);
   };
   auto refuse = [&](uint32_t why) {
     *error = why;
