@@ -139,13 +139,11 @@ class TransferWorker {
 
   // AwaitTransfer answers from the endpoint's last submission, which can have completed
   // at once while this slot's request is still with the driver: then wait for this one.
-  // A completer sets the event before it stores the status, so a slot whose event this
-  // wait has just consumed can still read as pending: its Signalling flag says the
-  // status is on its way, and waiting for the event again would wait for nothing.
+  // A completer sets the event before it stores the status, so this slot's event may
+  // have been consumed by that wait while its status still reads as pending.
   bool AwaitSlot(Slot& slot, uint32_t timeoutMs) {
     if (!endpoint_->AwaitTransfer(&slot.Record, timeoutMs)) return false;
-    if (slot.Record.Status.load() != ERROR_IO_PENDING) return true;
-    if (slot.Record.Signalling.load(std::memory_order_acquire)) return true;
+    if (OverlappedSignalled(&slot.Record)) return true;
     return WaitForSingleObject(&slot.Done, timeoutMs) == WAIT_OBJECT_0;
   }
 
@@ -154,12 +152,10 @@ class TransferWorker {
   // freeing memory the driver may still write is worse than losing it.
   void Retire(Slot& slot) {
     if (slot.Context == nullptr) return;
-    auto held = [&slot] {
-      return slot.Record.Status.load() == ERROR_IO_PENDING &&
-             !slot.Record.Signalling.load(std::memory_order_acquire);
-    };
-    if (held()) WaitForSingleObject(&slot.Done, EngineTiming.WorkerDrainWaitMs);
-    if (held()) {
+    if (!OverlappedSignalled(&slot.Record)) {
+      WaitForSingleObject(&slot.Done, EngineTiming.WorkerDrainWaitMs);
+    }
+    if (!OverlappedSignalled(&slot.Record)) {
       (void)slot.Buffer.release();
       slot.Context = nullptr;
       return;

@@ -51,6 +51,11 @@ bool GetOverlappedResult(Overlapped* record, uint32_t* bytes, bool wait, uint32_
   return true;
 }
 
+bool OverlappedSignalled(const Overlapped* record) {
+  return record->Status.load(std::memory_order_acquire) != ERROR_IO_PENDING ||
+         record->Signalling.load(std::memory_order_acquire);
+}
+
 uint32_t WaitForOverlapped(Overlapped* record, uint32_t milliseconds) {
   if (record == nullptr) return WAIT_FAILED;
   if (record->Finisher == nullptr ||

@@ -54,6 +54,12 @@ void CompleteOverlapped(Overlapped* record, uint32_t error, uint32_t bytes);
 // when its status is 0 (else false with the status as error).
 bool GetOverlappedResult(Overlapped* record, uint32_t* bytes, bool wait, uint32_t* error);
 
+// True once the completer has signalled the record: its status is visible or follows
+// within a few instructions (GetOverlappedResult with wait collects it). A waiter that
+// has consumed the record's auto-reset event asks this, not the status, whether to wait
+// again: waiting again for an event already consumed waits for nothing.
+bool OverlappedSignalled(const Overlapped* record);
+
 // Waits up to milliseconds (INFINITE: no limit) for the record's event, letting the
 // backend finish the request on this thread when it offers to. Answers as
 // WaitForSingleObject does.

@@ -94,12 +94,18 @@ TEST(Overlapped, ResultIsIncompleteUntilCompletedThenCarriesStatusAndCount) {
   t.join();
 
   BeginOverlapped(&ov);
+  EXPECT_FALSE(OverlappedSignalled(&ov));
+  // A waiter that consumed the event before the status landed must not wait again.
+  ov.Signalling = true;
+  EXPECT_TRUE(OverlappedSignalled(&ov));
+  BeginOverlapped(&ov);
   std::thread failing([&] { CompleteOverlapped(&ov, ERROR_OPERATION_ABORTED, 12); });
   EXPECT_EQ(WaitForSingleObject(&e, 5000), WAIT_OBJECT_0);
   failing.join();
   EXPECT_FALSE(GetOverlappedResult(&ov, &bytes, false, &error));
   EXPECT_EQ(error, ERROR_OPERATION_ABORTED);
   EXPECT_EQ(bytes, 12u);
+  EXPECT_TRUE(OverlappedSignalled(&ov));
 }
 
 // A caller that sees the result frees the record and its event at once. The completer
